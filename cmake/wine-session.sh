@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# The wine side of the Windows test session.
+#   wine-session.sh prefix BUILD_DIR  create the private prefix once (locked)
+#   wine-session.sh start BUILD_DIR   prefix, a persistent wineserver and an Xvfb screen
+#   wine-session.sh stop BUILD_DIR    end both
+# BUILD_DIR/wine-env.sh holds the variables every wine run needs.
+set -euo pipefail
+cmd=$1
+build=$(mkdir -p "$2" && cd "$2" && pwd)
+prefix="$build/wineprefix"
+envfile="$build/wine-env.sh"
+
+write_env() {
+  local display=""
+  [ -f "$build/xvfb.display" ] && display=":$(cat "$build/xvfb.display")"
+  {
+    echo "export WINEPREFIX='$prefix'"
+    echo "export WINEDEBUG=\${WINEDEBUG:--all}"
+    echo "export WINEDLLOVERRIDES='mscoree,mshtml,winemenubuilder.exe='"
+    echo "export KELVANE_TEMP=\${KELVANE_TEMP:-'Z:$(echo "$build/wine-temp" | tr / '\\')'}"
+    [ -n "$display" ] && echo "export DISPLAY=\${DISPLAY:-$display}"
+    true
+  } > "$envfile.new"
+  mv "$envfile.new" "$envfile"
+}
+
+make_prefix() {
+  mkdir -p "$build/wine-temp"
+  [ -f "$envfile" ] || write_env
+  [ -f "$prefix/.kelvane-ready" ] && return 0
+  exec 9>"$build/wineprefix.lock"
+  flock 9
+  [ -f "$prefix/.kelvane-ready" ] && return 0
+  source "$envfile"
+  wineboot -i >/dev/null 2>&1 || true
+  # No window manager here: do not wait for captioned windows to hide, end a
+  # crashing program with a line on stderr instead of a dialog, and take the
+  # temporary folder from KELVANE_TEMP (REGEDIT4: hex(2) holds ANSI bytes).
+  cat > "$build/kelvane.reg" <<'REG'
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+
+[HKEY_CURRENT_USER\Environment]
+"TEMP"=hex(2):25,4b,45,4c,56,41,4e,45,5f,54,45,4d,50,25,00
+"TMP"=hex(2):25,4b,45,4c,56,41,4e,45,5f,54,45,4d,50,25,00
+REG
+  wine regedit /S "$(echo "$build/kelvane.reg" | sed 's|/|\\|g; s|^|Z:|')" >/dev/null 2>&1
+  wineserver -w
+  touch "$prefix/.kelvane-ready"
+}
+
+case "$cmd" in
+  prefix) make_prefix ;;
+  start)
+    if [ -z "${DISPLAY:-}" ] && ! { [ -f "$build/xvfb.pid" ] && kill -0 "$(cat "$build/xvfb.pid")" 2>/dev/null; }; then
+      # -displayfd picks a free display number and writes it to us.
+      Xvfb -displayfd 1 -screen 0 1280x1024x24 -wr -nolisten tcp > "$build/xvfb.display.raw" 2>"$build/xvfb.log" </dev/null &
+      echo $! > "$build/xvfb.pid"
+      for _ in $(seq 100); do [ -s "$build/xvfb.display.raw" ] && break; sleep 0.1; done
+      head -n1 "$build/xvfb.display.raw" | tr -d '\n' > "$build/xvfb.display"
+    fi
+    rm -f "$envfile"; write_env
+    make_prefix
+    source "$envfile"
+    wineserver -p >/dev/null 2>&1 </dev/null || true  # already running is fine
+    # Start wine's own background processes now, detached from the caller's
+    # output: under a persistent server they outlive the program that starts
+    # them, and would keep a test runner's pipes open.
+    wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+    ;;
+  stop)
+    if [ -f "$envfile" ]; then source "$envfile"; wineserver -k 2>/dev/null || true; fi
+    if [ -f "$build/xvfb.pid" ]; then kill "$(cat "$build/xvfb.pid")" 2>/dev/null || true; rm -f "$build/xvfb.pid" "$build/xvfb.display"; fi
+    rm -f "$envfile"; write_env
+    ;;
+  *) echo "usage: $0 prefix|start|stop BUILD_DIR" >&2; exit 2 ;;
+esac

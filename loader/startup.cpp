@@ -1,0 +1,50 @@
+#include "loader/startup.h"
+
+#include <cstdio>
+
+#include "loader/loaderwindow.h"
+#include "loader/workspace.h"
+#include "package/builder.h"
+#include "package/layout.h"
+#include "platform/environment.h"
+#include "platform/files.h"
+#include "platform/ui.h"
+#include "splash/splash.h"
+
+namespace kelvane {
+
+namespace {
+std::string own;  // written once, before any other thread starts
+}
+
+const std::string& ownpath() { return own; }
+
+void passarguments(const std::vector<std::string>& args) {
+  // Two or more arguments hand on both values; one argument hands on neither.
+  if (args.size() > 2) {
+    env::set("KZQAUTOI", args[1]);
+    env::set("KZQPATHI", args[2]);
+  }
+}
+
+int startup(const std::vector<std::string>& args) {
+  passarguments(args);
+  splash::startup();
+  splash::LoadSplashImages();
+  ui::screensize screen = ui::primaryscreen();
+  own = args.empty() ? std::string() : args[0];
+
+  std::FILE* ownfile = fs::openfile(own, "rb");
+  if (!ownfile) {
+    std::fputs("Open file failed\n", stdout);
+    return -1;
+  }
+  // A size that cannot be measured counts as a package.
+  if (fs::filesize(ownfile) == stubsize) return buildpackage(ownfile, screen);
+
+  std::fclose(ownfile);
+  intitemp();
+  return runloader(static_cast<int>(args.size()));
+}
+
+}  // namespace kelvane

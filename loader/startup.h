@@ -1,0 +1,22 @@
+// Start-up and mode selection. `args` are the UTF-8 command-line arguments,
+// args[0] being the program's own path as it was started.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kelvane {
+
+// The package's own path: args[0] exactly as received; set once at start-up.
+const std::string& ownpath();
+
+// Hands the first two arguments after the program to the setup program through
+// KZQAUTOI and KZQPATHI: both when there are two or more, neither otherwise.
+void passarguments(const std::vector<std::string>& args);
+
+// Sets KZQAUTOI and KZQPATHI from args[1] and args[2], starts the picture
+// library, then runs the builder when the own file is the bare stub and the
+// loader otherwise. Returns the process exit code (0 or -1).
+int startup(const std::vector<std::string>& args);
+
+}  // namespace kelvane

@@ -1,0 +1,20 @@
+#include "loader/workspace.h"
+
+#include "common/log.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace kelvane {
+
+std::u16string widetemppath() { return fs::temppath(); }
+
+std::string narrowtemppath() { return tonarrow(widetemppath()); }
+
+bool intitemp() {
+  std::string path = narrowtemppath() + "setup";
+  KLOG("intitemp", "delete path is <%s>\n", path.c_str());
+  // The old folder goes with the package's tree walks, which are not built yet.
+  return false;
+}
+
+}  // namespace kelvane

@@ -1,0 +1,47 @@
+// Files and folders by UTF-8 path. On Windows each call converts the path to
+// UTF-16 and uses the wide API, so any character works; on POSIX paths are
+// used as they are.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace kelvane::fs {
+
+// The platform's folder separator: '\\' on Windows, '/' on POSIX.
+char separator();
+
+// Turns the backslash-separated names that archives and the loader use
+// ("setup\qSetup.exe") into the platform's form.
+std::string nativepath(std::string path);
+
+std::FILE* openfile(const std::string& path, const char* mode);
+bool seek(std::FILE* file, std::int64_t offset, int origin);  // 64-bit positions
+std::int64_t tell(std::FILE* file);                            // -1 on failure
+std::int64_t filesize(std::FILE* file);  // seeks to the end and back; -1 on failure
+
+struct direntry {
+  std::string name;    // UTF-8; includes "." and ".." where the platform lists them
+  bool folder = false;
+  bool link = false;   // symbolic link, junction or other reparse point
+};
+
+// Lists a folder. The order is the platform's (case-insensitive by name on
+// Windows' file systems; sorted the same way on POSIX, so archives are
+// reproducible). False when the folder cannot be listed.
+bool listfolder(const std::string& path, std::vector<direntry>& entries);
+
+bool makefolder(const std::string& path);    // true also when it exists as a folder
+bool removefolder(const std::string& path);  // an empty folder, or a link to a folder
+bool removefile(const std::string& path);    // a file, or a link to a file
+bool changefolder(const std::string& path);
+std::string currentfolder();                 // empty on failure
+bool isfolder(const std::string& path);      // without following a final link
+
+// The per-user temporary folder, ending with a separator; empty when the
+// system reports none.
+std::u16string temppath();
+
+}  // namespace kelvane::fs

@@ -1,0 +1,109 @@
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "platform/text.h"
+
+namespace kelvane::fs {
+
+char separator() { return '/'; }
+
+std::string nativepath(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+std::FILE* openfile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
+bool seek(std::FILE* file, std::int64_t offset, int origin) { return fseeko(file, offset, origin) == 0; }
+
+std::int64_t tell(std::FILE* file) { return ftello(file); }
+
+std::int64_t filesize(std::FILE* file) {
+  if (!seek(file, 0, SEEK_END)) return -1;
+  std::int64_t size = tell(file);
+  if (!seek(file, 0, SEEK_SET)) return -1;
+  return size;
+}
+
+namespace {
+
+// Windows' file systems list names in case-insensitive order; sorting the
+// same way keeps archives reproducible whatever readdir returns.
+std::string foldcase(std::string name) {
+  for (char& c : name)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return name;
+}
+
+bool listedbefore(const direntry& a, const direntry& b) {
+  std::string fa = foldcase(a.name), fb = foldcase(b.name);
+  return fa != fb ? fa < fb : a.name < b.name;
+}
+
+}  // namespace
+
+bool listfolder(const std::string& path, std::vector<direntry>& entries) {
+  entries.clear();
+  DIR* dir = opendir(path.c_str());
+  if (!dir) return false;
+  while (dirent* d = readdir(dir)) {
+    direntry e;
+    e.name = d->d_name;
+    struct stat st {};
+    std::string full = path + "/" + e.name;
+    if (lstat(full.c_str(), &st) == 0) {
+      e.link = S_ISLNK(st.st_mode);
+      if (e.link) {
+        struct stat target {};
+        e.folder = stat(full.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+      } else {
+        e.folder = S_ISDIR(st.st_mode);
+      }
+    }
+    entries.push_back(std::move(e));
+  }
+  closedir(dir);
+  std::sort(entries.begin(), entries.end(), listedbefore);
+  return true;
+}
+
+bool makefolder(const std::string& path) { return mkdir(path.c_str(), 0777) == 0 || isfolder(path); }
+
+bool removefolder(const std::string& path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return unlink(path.c_str()) == 0;
+  return rmdir(path.c_str()) == 0;
+}
+
+bool removefile(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+bool changefolder(const std::string& path) { return chdir(path.c_str()) == 0; }
+
+std::string currentfolder() {
+  char* cwd = getcwd(nullptr, 0);
+  if (!cwd) return {};
+  std::string result(cwd);
+  std::free(cwd);
+  return result;
+}
+
+bool isfolder(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::u16string temppath() {
+  // The POSIX temporary folder: TMPDIR when set, else /tmp.
+  const char* dir = std::getenv("TMPDIR");
+  std::string path = dir && *dir ? dir : "/tmp";
+  if (path.back() != '/') path += '/';
+  return towide(path);
+}
+
+}  // namespace kelvane::fs

@@ -1,0 +1,17 @@
+#include "platform/ui.h"
+
+#include <cstdio>
+
+#include "platform/text.h"
+
+namespace kelvane::ui {
+
+screensize primaryscreen() { return {}; }
+
+void showwaiting(screensize) { std::fputs("Waiting ...\n", stderr); }
+
+void hidewaiting() {}
+
+void warn(const std::u16string& text) { std::fprintf(stderr, "Warnning: %s\n", tonarrow(text).c_str()); }
+
+}  // namespace kelvane::ui

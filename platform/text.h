@@ -1,0 +1,31 @@
+// Text conversions at the seams with the operating system.
+//
+// Narrow text is UTF-8 everywhere inside the program: paths, arguments and
+// `ownpath` keep every character, whatever the system's ANSI code page holds.
+// Wide text is UTF-16 (char16_t; the same units as Windows' wchar_t). The ANSI
+// code page appears only where a stored format uses it (archive entry names).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kelvane {
+
+std::u16string towide(std::string_view narrow);
+std::string tonarrow(std::u16string_view wide);
+
+// Zero-terminated copy allocated with malloc; the caller releases it with free.
+// Never null: a failed conversion gives a buffer holding only the terminator.
+char16_t* towidebuffer(std::string_view narrow);
+
+// The system ANSI code page (UTF-8 on POSIX). Both refuse, returning false,
+// text that does not convert exactly: a character the code page cannot hold,
+// or bytes that are not valid in it.
+bool acptowide(std::string_view acp, std::u16string& wide);
+bool widetoacp(std::u16string_view wide, std::string& acp);
+
+// UTF-8 <-> ANSI code page through UTF-16, with the same strictness.
+bool narrowtoacp(std::string_view narrow, std::string& acp);
+bool acptonarrow(std::string_view acp, std::string& narrow);
+
+}  // namespace kelvane

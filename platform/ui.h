@@ -1,0 +1,25 @@
+// The few things the program shows outside the loader window. On Windows they
+// are real windows; on POSIX each is a line on standard error.
+#pragma once
+
+#include <string>
+
+namespace kelvane::ui {
+
+struct screensize {
+  int width = 0;
+  int height = 0;
+};
+
+screensize primaryscreen();
+
+// The builder's "Waiting ..." popup: 180 x 30, left at width / 2 - 90 and top
+// at height / 2 - 90. Shown until hidewaiting(); no message loop runs meanwhile.
+void showwaiting(screensize screen);
+void hidewaiting();
+
+// A "Warnning" message box with an OK button and no owner; returns when the
+// user has pressed OK.
+void warn(const std::u16string& text);
+
+}  // namespace kelvane::ui

@@ -1,0 +1,97 @@
+#include "platform/files.h"
+
+#include <direct.h>
+#include <io.h>
+#include <windows.h>
+
+#include <algorithm>
+
+#include "platform/text.h"
+
+namespace kelvane::fs {
+
+namespace {
+
+std::wstring wpath(const std::string& path) {
+  std::u16string wide = towide(path);
+  return std::wstring(wide.begin(), wide.end());
+}
+
+}  // namespace
+
+char separator() { return '\\'; }
+
+std::string nativepath(std::string path) {
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
+}
+
+std::FILE* openfile(const std::string& path, const char* mode) {
+  std::wstring wmode(mode, mode + std::char_traits<char>::length(mode));
+  return _wfopen(wpath(path).c_str(), wmode.c_str());
+}
+
+bool seek(std::FILE* file, std::int64_t offset, int origin) { return _fseeki64(file, offset, origin) == 0; }
+
+std::int64_t tell(std::FILE* file) { return _ftelli64(file); }
+
+std::int64_t filesize(std::FILE* file) {
+  if (!seek(file, 0, SEEK_END)) return -1;
+  std::int64_t size = tell(file);
+  if (!seek(file, 0, SEEK_SET)) return -1;
+  return size;
+}
+
+bool listfolder(const std::string& path, std::vector<direntry>& entries) {
+  entries.clear();
+  _wfinddata64_t found{};
+  intptr_t handle = _wfindfirst64(wpath(path + "\\*").c_str(), &found);
+  if (handle == -1) return false;
+  do {
+    direntry e;
+    std::u16string name(reinterpret_cast<const char16_t*>(found.name));
+    e.name = tonarrow(name);
+    e.folder = (found.attrib & _A_SUBDIR) != 0;
+    e.link = (found.attrib & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    entries.push_back(std::move(e));
+  } while (_wfindnext64(handle, &found) == 0);
+  _findclose(handle);
+  return true;
+}
+
+bool makefolder(const std::string& path) { return _wmkdir(wpath(path).c_str()) == 0 || isfolder(path); }
+
+// A link to a folder is itself removed like an empty folder: its target stays.
+bool removefolder(const std::string& path) { return RemoveDirectoryW(wpath(path).c_str()) != 0; }
+
+bool removefile(const std::string& path) { return DeleteFileW(wpath(path).c_str()) != 0; }
+
+bool changefolder(const std::string& path) { return _wchdir(wpath(path).c_str()) == 0; }
+
+std::string currentfolder() {
+  DWORD n = GetCurrentDirectoryW(0, nullptr);
+  if (n == 0) return {};
+  std::u16string buffer(n, u'\0');
+  DWORD got = GetCurrentDirectoryW(n, reinterpret_cast<wchar_t*>(buffer.data()));
+  if (got == 0 || got >= n) return {};
+  buffer.resize(got);
+  return tonarrow(buffer);
+}
+
+bool isfolder(const std::string& path) {
+  DWORD attributes = GetFileAttributesW(wpath(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+std::u16string temppath() {
+  DWORD n = GetTempPathW(0, nullptr);
+  if (n == 0) return {};
+  std::u16string buffer(n, u'\0');
+  DWORD got = GetTempPathW(n, reinterpret_cast<wchar_t*>(buffer.data()));
+  if (got == 0 || got >= n) return {};
+  buffer.resize(got);
+  return buffer;
+}
+
+}  // namespace kelvane::fs

@@ -1,0 +1,10 @@
+// No pictures: the splash functions do nothing.
+#include "splash/splash.h"
+
+namespace kelvane::splash {
+
+void startup() {}
+void shutdown() {}
+void LoadSplashImages() {}
+
+}  // namespace kelvane::splash
