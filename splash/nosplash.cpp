@@ -4,7 +4,9 @@
 namespace kelvane::splash {
 
 void startup() {}
-void shutdown() {}
 void LoadSplashImages() {}
+void startanimation(void*) {}
+void PaintSplash(void*) {}
+void shutdown() {}
 
 }  // namespace kelvane::splash

@@ -1,0 +1,54 @@
+// The package reader: finds both archives through the trailer, digests them,
+// and extracts the setup archive's entries where it lies inside the package.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "package/layout.h"
+
+namespace kelvane {
+
+class dataunzip {
+ public:
+  dataunzip();
+  ~dataunzip();  // closes what is still open
+  dataunzip(const dataunzip&) = delete;
+  dataunzip& operator=(const dataunzip&) = delete;
+
+  // Opens the package at `path` (UTF-8), reads its trailer, digests both
+  // archive ranges into setupout and appout (33 bytes each), opens the setup
+  // archive in place and makes the workspace the current folder. True when
+  // all of that succeeded; on false nothing is open and the digests are empty.
+  bool unzipfopen(const std::string& path, char setupout[33], char appout[33]);
+
+  std::uint32_t count() const { return count_; }  // entries of the setup archive
+  const packagetrailer& trailer() const { return trailer_; }
+
+  // Reads the current entry: its stored name (ANSI code page, backslashes) and
+  // its whole inflated data. 0 when the entry was read completely and passed
+  // its CRC check; -1 or a negative minizip code otherwise.
+  int fileread(std::string& name, std::string& data);
+
+  // Writes one entry below `folder` (UTF-8; the current folder when empty),
+  // creating the folders its backslash-separated name needs. The name is in
+  // the ANSI code page as stored; names that would leave the folder are
+  // refused. True when the whole file was written.
+  static bool filewrite(const std::string& data, const std::string& name, const std::string& folder);
+
+  // Moves to the entry after index i (none after the last): 0, or -1.
+  int nextfile(std::uint32_t i);
+
+  // Closes the archive and the package and restores the current folder.
+  void closeunzipfile();
+
+ private:
+  std::FILE* package_ = nullptr;
+  void* archive_ = nullptr;  // minizip unzFile
+  std::string savedfolder_;
+  packagetrailer trailer_;
+  std::uint32_t count_ = 0;
+};
+
+}  // namespace kelvane
