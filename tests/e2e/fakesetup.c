@@ -1,0 +1,78 @@
+/* A stand-in for the setup program that a package carries. It writes what it
+   saw to the file named by KELVANE_REPORT (a JSON object, UTF-8): its command
+   line and arguments, its current folder, its own path, the variables
+   KZQAUTOI, KZQPATHI and KELVANE_MARKER, and the bytes of the "config.xml"
+   beside it (hex). Then it exits with the code in KELVANE_EXIT (0 if unset). */
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <wchar.h>
+
+static void putjson(FILE* out, const wchar_t* text) {
+  fputc('"', out);
+  for (; text && *text; ++text) {
+    unsigned c = *text;
+    if (c == '"' || c == '\\') fprintf(out, "\\%c", (char)c);
+    else if (c < 0x20 || c > 0x7e) fprintf(out, "\\u%04x", c);
+    else fputc((int)c, out);
+  }
+  fputc('"', out);
+}
+
+static void putvariable(FILE* out, const wchar_t* name) {
+  static wchar_t value[32768];
+  DWORD n = GetEnvironmentVariableW(name, value, 32768);
+  fputs(",\n ", out);
+  putjson(out, name);
+  fputs(": ", out);
+  if (n == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) fputs("null", out);
+  else putjson(out, n ? value : L"");
+}
+
+static void putconfig(FILE* out, const wchar_t* self) {
+  wchar_t path[MAX_PATH * 4];
+  wcsncpy(path, self, MAX_PATH * 3);
+  path[MAX_PATH * 3] = 0;
+  wchar_t* slash = wcsrchr(path, L'\\');
+  wcscpy(slash ? slash + 1 : path, L"config.xml");
+  FILE* in = _wfopen(path, L"rb");
+  fputs(",\n \"config_hex\": ", out);
+  if (!in) {
+    fputs("null", out);
+    return;
+  }
+  fputc('"', out);
+  for (int c; (c = fgetc(in)) != EOF;) fprintf(out, "%02x", c);
+  fputc('"', out);
+  fclose(in);
+}
+
+int wmain(int argc, wchar_t** argv) {
+  static wchar_t report[32768], self[MAX_PATH * 4], folder[MAX_PATH * 4], code[32];
+  GetModuleFileNameW(NULL, self, MAX_PATH * 4);
+  GetCurrentDirectoryW(MAX_PATH * 4, folder);
+  if (GetEnvironmentVariableW(L"KELVANE_REPORT", report, 32768)) {
+    FILE* out = _wfopen(report, L"wb");
+    if (out) {
+      fputs("{\"commandline\": ", out);
+      putjson(out, GetCommandLineW());
+      fputs(",\n \"args\": [", out);
+      for (int i = 1; i < argc; ++i) {
+        if (i > 1) fputs(", ", out);
+        putjson(out, argv[i]);
+      }
+      fputs("],\n \"cwd\": ", out);
+      putjson(out, folder);
+      fputs(",\n \"self\": ", out);
+      putjson(out, self);
+      putvariable(out, L"KZQAUTOI");
+      putvariable(out, L"KZQPATHI");
+      putvariable(out, L"KELVANE_MARKER");
+      putconfig(out, self);
+      fputs("}\n", out);
+      fclose(out);
+    }
+  }
+  if (GetEnvironmentVariableW(L"KELVANE_EXIT", code, 32)) return _wtoi(code);
+  return 0;
+}
