@@ -1,0 +1,483 @@
+"""The loader end to end: packages built by the real stub under wine (or, for
+damaged and hostile packages, assembled from the stub's bytes here), run under
+wine on the session's Xvfb screen with a fake setup program that reports what
+it saw. Message boxes are found by their caption with xdotool and dismissed by
+pressing Return; their texts come from wine's msgbox trace."""
+import argparse
+import hashlib
+import io
+import json
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import zipfile
+
+args = None
+holder = None
+
+TRAILER = 72
+
+
+def winpath(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def sampled_md5(data):
+    """The package's sampled digest: nine 4096-byte samples of data of 36864
+    bytes or more, the whole data otherwise."""
+    step = len(data) // 9
+    if step < 4096:
+        return hashlib.md5(data).hexdigest()
+    h = hashlib.md5()
+    for i in range(8):
+        h.update(data[i * step:i * step + 4096])
+    h.update(data[-4096:])
+    return h.hexdigest()
+
+
+def make_zip(entries):
+    """A zip archive of (name, bytes) pairs, deflated; names kept as given."""
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, data in entries:
+            info = zipfile.ZipInfo(name, date_time=(1980, 1, 1, 0, 0, 0))
+            info.compress_type = zipfile.ZIP_DEFLATED
+            z.writestr(info, data)
+    return buffer.getvalue()
+
+
+def assemble(setup_zip, app_zip, stub=None):
+    """stub, setup archive, app archive, then the 72-byte trailer."""
+    with open(args.stub, "rb") as f:
+        stub = f.read() if stub is None else stub
+    setup_offset = len(stub)
+    app_offset = setup_offset + len(setup_zip)
+    trailer = (struct.pack("<I", setup_offset) + sampled_md5(setup_zip).encode() +
+               struct.pack("<I", app_offset) + sampled_md5(app_zip).encode())
+    return stub + setup_zip + app_zip + trailer
+
+
+def read_trailer(package):
+    t = package[-TRAILER:]
+    return struct.unpack("<I", t[:4])[0], struct.unpack("<I", t[36:40])[0]
+
+
+def with_byte_changed(package, offset):
+    data = bytearray(package)
+    data[offset] ^= 0x5a
+    return bytes(data)
+
+
+def ico_images(ico):
+    """The image blobs of an .ico file, in directory order."""
+    count = struct.unpack("<H", ico[4:6])[0]
+    images = []
+    for i in range(count):
+        size, offset = struct.unpack("<II", ico[6 + 16 * i + 8:6 + 16 * i + 16])
+        images.append(ico[offset:offset + size])
+    return images
+
+
+def xdotool(*argv):
+    result = subprocess.run(["xdotool", *argv], capture_output=True, text=True)
+    return result.stdout.split()
+
+
+class Run:
+    """One run of a program under wine, watched until it ends: message boxes
+    captioned "Warnning" are pressed, and a visible "Kelvane" window is noted."""
+
+    def __init__(self, program, *argv, cwd, temp, env=None, timeout=90):
+        environment = dict(os.environ, KELVANE_TEMP_DIR=temp, WINEDEBUG="+msgbox")
+        environment.update(env or {})
+        for name, value in (env or {}).items():
+            if value is None:
+                environment.pop(name, None)
+        self.window_seen = False
+        self.window_seen_at_box = []
+        boxes_pressed = set()
+        started = time.monotonic()
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            proc = subprocess.Popen([args.wine_run, args.build, program, *argv], cwd=cwd, env=environment,
+                                    stdout=out, stderr=err, stdin=subprocess.DEVNULL)
+            while proc.poll() is None:
+                if time.monotonic() - started > timeout:
+                    proc.kill()
+                    proc.wait()
+                    raise AssertionError("still running after %d s" % timeout)
+                if xdotool("search", "--onlyvisible", "--name", "^Kelvane$"):
+                    self.window_seen = True
+                for box in xdotool("search", "--onlyvisible", "--name", "^Warnning$"):
+                    if box in boxes_pressed:
+                        continue
+                    self.window_seen_at_box.append(bool(xdotool("search", "--onlyvisible", "--name", "^Kelvane$")))
+                    xdotool("windowfocus", "--sync", box)
+                    xdotool("key", "Return")
+                    boxes_pressed.add(box)
+                time.sleep(0.1)
+            self.returncode = proc.returncode
+            out.seek(0)
+            err.seek(0)
+            self.stdout = out.read().decode("utf-8", "replace")
+            self.stderr = err.read().decode("utf-8", "replace")
+        # wine traces each box's text: MSGBOX_OnInit L"text"
+        self.boxes = re.findall(r'MSGBOX_OnInit L"([^"]*)"', self.stderr)
+
+
+class LoaderCase(unittest.TestCase):
+    """A case folder of its own: the package's folder, its TEMP and an
+    outside folder that must stay untouched."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="e2e-", dir=args.build)
+        self.temp = os.path.join(self.dir, "temp")
+        self.setup_folder = os.path.join(self.temp, "setup")
+        self.report = os.path.join(self.dir, "report.json")
+        os.makedirs(self.temp)
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def setup_files(self, **extra):
+        """The setup folder's files: the fake setup program, its configuration,
+        the uninstaller's icon, and a nested data file."""
+        with open(args.fakesetup, "rb") as f:
+            files = {"qSetup.exe": f.read()}
+        files["config.xml"] = b'<?xml version="1.0" encoding="UTF-8"?>\n<setup>\n  <source path="old" />\n  <keep a="1"/>\n</setup>\n'
+        with open(args.uninstallicon, "rb") as f:
+            files["uninstallicon.ico"] = f.read()
+        files["data\\nested\\blob.bin"] = os.urandom(3000)
+        files.update(extra)
+        return files
+
+    def write_package(self, package, name="install_test.exe", folder=None):
+        path = os.path.join(folder or self.dir, name)
+        with open(path, "wb") as f:
+            f.write(package)
+        return path
+
+    def assembled(self, setup=None, app=None):
+        setup = self.setup_files() if setup is None else setup
+        app = {"app\\readme.txt": b"hello"} if app is None else app
+        return assemble(make_zip([("setup\\" + n, d) for n, d in setup.items()]),
+                        make_zip(list(app.items())))
+
+    def run_loader(self, package_path, *argv, cwd=None, temp=None, env=None):
+        environment = {"KELVANE_REPORT": winpath(self.report), "KELVANE_EXIT": "7",
+                       "KELVANE_MARKER": "marker-\u00e9", "KZQAUTOI": None, "KZQPATHI": None}
+        environment.update(env or {})
+        return Run(package_path, *argv, cwd=cwd or self.dir, temp=temp or self.temp, env=environment)
+
+    def report_seen(self):
+        with open(self.report, encoding="utf-8") as f:
+            return json.load(f)
+
+    def assert_no_crash(self, run):
+        self.assertNotIn("Unhandled exception", run.stderr)
+        self.assertNotIn("Unhandled page fault", run.stderr)
+
+
+def build_with_stub(folder, app, setup):
+    """Writes app/ and setup/ into folder and runs the bare stub there: the
+    real builder. Returns the package's bytes."""
+    for root, files in (("app", app), ("setup", setup)):
+        for name, data in files.items():
+            path = os.path.join(folder, root, *name.split("\\"))
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(data)
+    result = subprocess.run([args.wine_run, args.build, args.stub], cwd=folder, capture_output=True, timeout=120,
+                            env=dict(os.environ, KELVANE_TEMP_DIR=os.path.join(folder, "buildtemp")))
+    package = os.path.join(folder, "install_test.exe")
+    if result.returncode != 0 or not os.path.isfile(package):
+        raise AssertionError("the stub built no package:\n" + result.stdout.decode("utf-8", "replace"))
+    with open(package, "rb") as f:
+        return f.read()
+
+
+class HappyPath(LoaderCase):
+    def test_built_package_installs_and_hands_over(self):
+        setup = self.setup_files(**{"LoaderIcon.ico": open(args.uninstallicon, "rb").read(), "empty.txt": b""})
+        package = build_with_stub(os.path.join(self.dir, "src"), {"app\\readme.txt": b"hello"}, setup)
+        path = self.write_package(package)
+        run = self.run_loader(path)
+        self.assertEqual(run.returncode, 0, run.stdout)
+        self.assertEqual(run.boxes, [])
+        seen = self.report_seen()
+        self.assertEqual(seen["args"], [])
+        self.assertEqual(seen["cwd"].rstrip("\\").lower(), winpath(self.dir).lower())
+        self.assertEqual(seen["KELVANE_MARKER"], "marker-\u00e9")
+        self.assertIsNone(seen["KZQAUTOI"])
+        self.assertIsNone(seen["KZQPATHI"])
+        for name, data in setup.items():
+            if name == "config.xml":
+                continue
+            with open(os.path.join(self.setup_folder, *name.split("\\")), "rb") as f:
+                self.assertEqual(f.read(), data, name)
+        # argv[0] as the loader received it: the full DOS path wine gives.
+        config = bytes.fromhex(seen["config_hex"]).decode("utf-8")
+        self.assertRegex(config, r'<source path="%s"\s*/>' % re.escape(winpath(path)))
+        self.assertIn('<keep a="1"/>', config)
+        # The uninstaller: the setup program with the icons of uninstallicon.ico.
+        uninstaller = os.path.join(self.setup_folder, "uninstall.exe")
+        extracted = os.path.join(self.dir, "uninstall.ico")
+        subprocess.run(["wrestool", "-x", "-t", "14", "-o", extracted, uninstaller], check=True)
+        with open(extracted, "rb") as f:
+            self.assertEqual(sorted(ico_images(f.read())), sorted(ico_images(setup["uninstallicon.ico"])))
+
+    def test_example_setup_program_installs_the_app_archive(self):
+        example = os.path.join(args.build, "example")
+        folder = os.path.join(self.dir, "src")
+        shutil.copytree(example, folder, ignore=shutil.ignore_patterns("install_test.exe"))
+        result = subprocess.run([args.wine_run, args.build, args.stub], cwd=folder, capture_output=True, timeout=120)
+        self.assertEqual(result.returncode, 0, result.stdout)
+        target = os.path.join(self.dir, "installed")
+        run = self.run_loader(os.path.join(folder, "install_test.exe"), "1", winpath(target))
+        self.assertEqual(run.returncode, 0, run.stdout)
+        for root, _, files in os.walk(os.path.join(example, "app")):
+            for name in files:
+                source = os.path.join(root, name)
+                relative = os.path.relpath(source, os.path.join(example, "app"))
+                with open(source, "rb") as a, open(os.path.join(target, relative), "rb") as b:
+                    self.assertEqual(a.read(), b.read(), relative)
+
+
+class Visibility(LoaderCase):
+    """The window is checked while a "Warnning" box waits (the stored app
+    digest is wrong), so a visible window cannot slip by unseen."""
+
+    def test_window_shown_or_hidden(self):
+        cases = [
+            # argv after the package, inherited KZQAUTOI, window visible, KZQAUTOI and KZQPATHI seen by setup
+            ((), None, True, None, None),
+            (("only",), "1x", False, "1x", None),
+            (("only",), None, True, None, None),
+            (("0", "D:\\target"), None, False, "0", "D:\\target"),
+            (("1", "D:\\target", "more"), "0", False, "1", "D:\\target"),
+            ((), "1", False, "1", None),
+            ((), "0", True, "0", None),
+            ((), "", True, "", None),
+        ]
+        package = bytearray(self.assembled())
+        package[-32] ^= 1  # a stored app digest that cannot match
+        path = self.write_package(bytes(package))
+        for argv, autoi, visible, seen_autoi, seen_pathi in cases:
+            with self.subTest(argv=argv, KZQAUTOI=autoi):
+                if os.path.exists(self.report):
+                    os.remove(self.report)
+                run = self.run_loader(path, *argv, env={"KZQAUTOI": autoi})
+                self.assertEqual(run.returncode, 0, run.stdout)
+                self.assertEqual(run.boxes, ["MD5 is uncorrect!"])
+                self.assertEqual(run.window_seen_at_box, [visible])
+                if not visible:
+                    self.assertFalse(run.window_seen)
+                seen = self.report_seen()
+                self.assertEqual(seen["args"], [])
+                self.assertEqual(seen["KZQAUTOI"], seen_autoi)
+                self.assertEqual(seen["KZQPATHI"], seen_pathi)
+
+
+class Digests(LoaderCase):
+    def test_changed_bytes_give_at_most_one_message(self):
+        big_app = {"app\\big.bin": os.urandom(400000), "app\\readme.txt": b"hello"}
+        package = self.assembled(app=big_app)
+        setup_offset, app_offset = read_trailer(package)
+        app_length = len(package) - TRAILER - app_offset
+        step = app_length // 9
+        # The setup archive's first central directory record: its "version
+        # made by" byte is digested but never read by the reader.
+        setup_version = package.index(b"PK\x01\x02", setup_offset) + 4
+        cases = [
+            ("sampled app byte", [app_offset + 100], ["MD5 is uncorrect!"]),
+            ("app byte between samples", [app_offset + 4096 + (step - 4096) // 2], []),
+            ("last app sample", [app_offset + app_length - 1], ["MD5 is uncorrect!"]),
+            ("setup byte outside any entry", [setup_version], ["MD5 is uncorrect!"]),
+            ("both archives", [setup_version, app_offset + 100], ["MD5 is uncorrect!"]),
+        ]
+        self.assertGreater(step - 4096, 1000)
+        for name, offsets, boxes in cases:
+            with self.subTest(name):
+                changed = package
+                for offset in offsets:
+                    changed = with_byte_changed(changed, offset)
+                if os.path.exists(self.report):
+                    os.remove(self.report)
+                run = self.run_loader(self.write_package(changed))
+                self.assertEqual(run.returncode, 0, run.stdout)
+                self.assertEqual(run.boxes, boxes)
+                self.assertEqual(self.report_seen()["args"], [])  # setup still started
+
+
+class DamagedSetupArchive(LoaderCase):
+    def test_corrupted_entry_is_not_written_and_the_rest_is(self):
+        setup = self.setup_files(**{"victim.bin": os.urandom(5000)})
+        package = self.assembled(setup=setup)
+        setup_offset, _ = read_trailer(package)
+        header = package.index(b"PK\x03\x04" + b"\x14\x00", setup_offset)
+        while b"victim.bin" not in package[header:header + 80]:
+            header = package.index(b"PK\x03\x04", header + 4)
+        name_length, extra_length = struct.unpack("<HH", package[header + 26:header + 30])
+        data_offset = header + 30 + name_length + extra_length
+        run = self.run_loader(self.write_package(with_byte_changed(package, data_offset + 2000)))
+        self.assertEqual(run.returncode, 0, run.stdout)
+        self.assertEqual(run.boxes, ["Uncompress failed!"])
+        self.assertFalse(os.path.exists(os.path.join(self.setup_folder, "victim.bin")))
+        with open(os.path.join(self.setup_folder, "data", "nested", "blob.bin"), "rb") as f:
+            self.assertEqual(f.read(), setup["data\\nested\\blob.bin"])
+        self.assertEqual(self.report_seen()["args"], [])
+
+    def test_archive_failing_after_k_entries(self):
+        names = ["qSetup.exe", "config.xml", "uninstallicon.ico", "a.txt", "b.txt", "c.txt"]
+        files = self.setup_files(**{"a.txt": b"a", "b.txt": b"b", "c.txt": b"c"})
+        ordered = {n: files[n] for n in names}
+        for k in (3, 5):
+            with self.subTest(k=k):
+                package = bytearray(self.assembled(setup=ordered))
+                setup_offset, _ = read_trailer(bytes(package))
+                record = setup_offset
+                for _ in range(k + 1):
+                    record = bytes(package).index(b"PK\x01\x02", record + 1)
+                package[record + 1] ^= 0xff  # entry k's central directory record is unreadable
+                shutil.rmtree(self.setup_folder, ignore_errors=True)
+                run = self.run_loader(self.write_package(bytes(package)))
+                self.assertEqual(run.returncode, 0, run.stdout)
+                self.assertEqual(run.boxes, ["Uncompress failed!"])
+                self.assertEqual(sorted(n for n in os.listdir(self.setup_folder) if n != "uninstall.exe"),
+                                 sorted(names[:k]))
+                seen = self.report_seen()
+                config = bytes.fromhex(seen["config_hex"]).decode("utf-8")
+                self.assertIn("install_test.exe", config)  # patched all the same
+
+    def test_missing_setup_program_ends_with_minus_one(self):
+        setup = self.setup_files()
+        del setup["qSetup.exe"]
+        run = self.run_loader(self.write_package(self.assembled(setup=setup)))
+        self.assertEqual(run.returncode, 255, run.stdout)
+        self.assertEqual(run.boxes, [])
+        self.assertFalse(os.path.exists(self.report))
+
+
+class Hostile(LoaderCase):
+    def outside_untouched(self):
+        """Everything the case folder holds apart from the workspace."""
+        listing = []
+        for root, dirs, files in os.walk(self.dir):
+            if os.path.abspath(root).startswith(os.path.abspath(self.setup_folder)):
+                continue
+            listing += [os.path.relpath(os.path.join(root, n), self.dir) for n in files]
+        return sorted(listing)
+
+    def test_zip_slip_names_write_nothing_outside_the_workspace(self):
+        hostile = [
+            "setup\\..\\..\\escaped.txt", "setup\\..\\..\\..\\escaped2.txt", "..\\escaped3.txt",
+            "\\escaped4.txt", "setup\\sub\\..\\..\\..\\escaped5.txt", "C:\\escaped6.txt",
+            "setup\\..\\setup\\..\\..\\escaped7.txt", "setup/../../escaped8.txt",
+        ]
+        setup = self.setup_files()
+        entries = [("setup\\" + n, d) for n, d in setup.items()] + [(n, b"x") for n in hostile]
+        package = assemble(make_zip(entries), make_zip([("app\\a", b"a")]))
+        self.write_package(package)
+        before = self.outside_untouched()
+        run = self.run_loader(os.path.join(self.dir, "install_test.exe"))
+        self.assert_no_crash(run)
+        self.assertEqual(run.returncode, 0, run.stdout)
+        self.assertEqual(run.boxes, ["Uncompress failed!"])
+        self.assertEqual(self.outside_untouched(), sorted(before + ["report.json"]))
+        self.assertFalse(os.path.exists("/escaped4.txt"))
+        self.assertEqual(sorted(os.listdir(self.temp)), ["setup"])
+
+    def test_hostile_trailers(self):
+        good = self.assembled()
+        setup_offset, app_offset = read_trailer(good)
+        size = len(good)
+
+        def trailer(setup, app):
+            return good[:-TRAILER] + struct.pack("<I", setup) + good[-68:-36] + struct.pack("<I", app) + good[-32:]
+
+        cases = [
+            ("offsets beyond the file", trailer(0xfffffff0, 0xfffffff8)),
+            ("offsets out of order", trailer(app_offset, setup_offset)),
+            ("app offset past the trailer", trailer(setup_offset, size)),
+            ("setup offset inside the trailer", trailer(size - 10, size - 5)),
+            ("zero offsets", trailer(0, 0)),
+            ("all ones", good[:-TRAILER] + b"\xff" * TRAILER),
+        ]
+        for name, package in cases:
+            with self.subTest(name):
+                path = self.write_package(package)
+                before = self.outside_untouched()
+                run = self.run_loader(path)
+                self.assert_no_crash(run)
+                self.assertEqual(run.boxes, ["Uncompress failed!"])
+                self.assertEqual(run.returncode, 255, run.stdout)  # nothing to start
+                self.assertEqual(self.outside_untouched(), before)
+
+
+class Names(LoaderCase):
+    def test_paths_outside_the_code_page(self):
+        folder = os.path.join(self.dir, "安装包")
+        temp = os.path.join(self.dir, "临时文件")
+        os.makedirs(folder)
+        path = self.write_package(self.assembled(), name="安装.exe", folder=folder)
+        run = self.run_loader(path, cwd=folder, temp=temp, env={"LC_ALL": "C.UTF-8"})
+        self.assertEqual(run.returncode, 0, run.stdout)
+        self.assertEqual(run.boxes, [])
+        seen = self.report_seen()
+        self.assertEqual(seen["self"].lower(), (winpath(temp) + "\\setup\\qSetup.exe").lower())
+        config = bytes.fromhex(seen["config_hex"]).decode("utf-8")
+        self.assertIn('path="%s"' % winpath(path), config)
+
+
+class StaleWorkspace(LoaderCase):
+    def test_stale_files_go_and_linked_outside_files_stay(self):
+        outside = os.path.join(self.dir, "outside")
+        os.makedirs(os.path.join(outside, "inner"))
+        for name in ("keep.txt", os.path.join("inner", "keep2.txt")):
+            with open(os.path.join(outside, name), "w") as f:
+                f.write("keep")
+        stale = os.path.join(self.setup_folder, "old", "deeper")
+        os.makedirs(stale)
+        for name in (os.path.join(self.setup_folder, "stale.txt"), os.path.join(stale, "stale2.txt"),
+                     os.path.join(self.setup_folder, "uninstall.exe")):
+            with open(name, "w") as f:
+                f.write("stale")
+        os.symlink(outside, os.path.join(self.setup_folder, "link"))
+        os.symlink(os.path.join(outside, "keep.txt"), os.path.join(stale, "filelink"))
+        run = self.run_loader(self.write_package(self.assembled()))
+        self.assertEqual(run.returncode, 0, run.stdout)
+        self.assertEqual(run.boxes, [])
+        left = sorted(os.listdir(self.setup_folder))
+        self.assertNotIn("stale.txt", left)
+        self.assertNotIn("old", left)
+        self.assertNotIn("link", left)
+        with open(os.path.join(self.setup_folder, "uninstall.exe"), "rb") as f:
+            self.assertNotEqual(f.read(), b"stale")  # a fresh copy, not the stale file
+        for name in ("keep.txt", os.path.join("inner", "keep2.txt")):
+            with open(os.path.join(outside, name)) as f:
+                self.assertEqual(f.read(), "keep")
+
+
+def setUpModule():
+    global holder
+    env = dict(os.environ)
+    holder = subprocess.Popen([args.wine_run, args.build, args.holdwindow], env=env,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+
+
+def tearDownModule():
+    holder.kill()
+    holder.wait()
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    for name in ("build", "stub", "fakesetup", "holdwindow", "uninstallicon", "wine-run"):
+        parser.add_argument("--" + name, required=True)
+    args, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
