@@ -1,12 +1,140 @@
 #include "package/builder.h"
 
+#include <vector>
+
+#include "package/datamd5.h"
+#include "package/datazip.h"
+#include "package/filelist.h"
+#include "package/layout.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "resources/icon.h"
+
 namespace kelvane {
 
-int buildpackage(std::FILE* ownfile, ui::screensize screen) {
-  // Not built yet: the archive writer and tree walks come first.
-  std::fclose(ownfile);
-  std::fputs("builder mode is not available in this build\n", stdout);
+namespace {
+
+const char* const packagename = "install_test.exe";
+constexpr std::int64_t positionlimit = std::int64_t(1) << 31;  // trailer offsets are signed 32-bit positions
+
+// Copies `from`, from where it stands to its end, onto `to`.
+bool copystream(std::FILE* from, std::FILE* to) {
+  std::vector<char> buffer(16384);
+  std::size_t n = 0;
+  while ((n = std::fread(buffer.data(), 1, buffer.size(), from)) > 0)
+    if (std::fwrite(buffer.data(), 1, n, to) != n) return false;
+  return !std::ferror(from);
+}
+
+// One archive from one folder. A folder that does not exist gives an empty
+// archive; one that exists but cannot be walked completely is a failure.
+bool writearchive(datazip& writer, const std::string& archive, const std::string& folder) {
+  writer.setzipname(archive);
+  bool opened = writer.zipfopen();
+  bool walked = filelist().GetAllFileInfoAndZip(folder, writer);
+  if (!walked) {
+    std::vector<fs::direntry> entries;
+    walked = !fs::listfolder(folder, entries) && !fs::isfolder(folder);
+  }
+  bool closed = writer.closezipfile();
+  if (!(opened && walked && closed)) std::printf("Archive %s of %s is incomplete!\n", archive.c_str(), folder.c_str());
+  return opened && walked && closed;
+}
+
+class packagebuild {
+ public:
+  explicit packagebuild(std::FILE* ownfile) : own_(ownfile) {}
+  ~packagebuild() {
+    for (std::FILE* f : {own_, package_, setup_, app_})
+      if (f) std::fclose(f);
+  }
+
+  int run(ui::screensize screen, const std::string& archivefolder);
+
+ private:
+  int fail(const char* format, const char* name);
+  bool archivesfit();
+
+  std::FILE* own_ = nullptr;
+  std::FILE* package_ = nullptr;
+  std::FILE* setup_ = nullptr;
+  std::FILE* app_ = nullptr;
+  bool started_ = false;  // "install_test.exe" has been created
+};
+
+int packagebuild::fail(const char* format, const char* name) {
+  std::printf(format, name);
+  if (package_) std::fclose(package_);
+  package_ = nullptr;
+  if (started_) fs::removefile(packagename);
+  ui::hidewaiting();
   return -1;
+}
+
+// Both trailer offsets and the trailer's own position must stay below 2 GiB.
+bool packagebuild::archivesfit() {
+  std::int64_t stub = fs::filesize(package_), setup = fs::filesize(setup_), app = fs::filesize(app_);
+  return stub >= 0 && setup >= 0 && app >= 0 && stub + setup + app < positionlimit;
+}
+
+int packagebuild::run(ui::screensize screen, const std::string& archivefolder) {
+  const std::string apppath = archivefolder + "test.zip", setuppath = archivefolder + "qlib.zip";
+
+  package_ = fs::openfile(packagename, "wb");
+  if (!package_) return fail("Open %s failed!\n", packagename);
+  started_ = true;
+  ui::showwaiting(screen);
+
+  bool copied = copystream(own_, package_);
+  int closed = std::fclose(package_);
+  package_ = nullptr;
+  if (!copied || closed != 0) return fail("Write %s failed!\n", packagename);
+
+  // Until the icon replacement lands, the package keeps the stub's icon.
+  ReplaceExeIcon(u"setup/LoaderIcon.ico", towide(packagename));
+
+  datazip writer;
+  if (!writearchive(writer, apppath, "app")) return fail("Build of %s stopped.\n", packagename);
+  if (!writearchive(writer, setuppath, "setup")) return fail("Build of %s stopped.\n", packagename);
+
+  package_ = fs::openfile(packagename, "ab+");
+  if (!package_) return fail("Open %s failed!\n", packagename);
+  app_ = fs::openfile(apppath, "rb");
+  if (!app_) return fail("fopen %s failed!\n", "test.zip");
+  setup_ = fs::openfile(setuppath, "rb");
+  if (!setup_) return fail("fopen %s failed!\n", "qlib.zip");
+  if (!archivesfit()) return fail("%s would reach 2 GiB: its trailer cannot describe it.\n", packagename);
+
+  packagetrailer trailer;
+  char setupdigest[33], appdigest[33];
+  fs::seek(package_, 0, SEEK_END);
+  trailer.setup_offset = static_cast<std::uint32_t>(fs::tell(package_));
+  bool ok = copystream(setup_, package_);
+  trailer.app_offset = static_cast<std::uint32_t>(fs::tell(package_));
+  ok = ok && copystream(app_, package_);
+  datamd5 md5;
+  ok = ok && md5.filemd5(setup_, setupdigest) == 0 && md5.filemd5(app_, appdigest) == 0;
+  if (!ok) return fail("Write %s failed!\n", packagename);
+  std::copy(setupdigest, setupdigest + digestlength, trailer.setup_digest.begin());
+  std::copy(appdigest, appdigest + digestlength, trailer.app_digest.begin());
+
+  auto bytes = trailer.encode();
+  ok = std::fwrite(bytes.data(), 1, bytes.size(), package_) == bytes.size();
+  ok = std::fclose(package_) == 0 && ok;
+  package_ = nullptr;
+  if (!ok) return fail("Write %s failed!\n", packagename);
+  ui::hidewaiting();
+  return 0;
+}
+
+}  // namespace
+
+int buildpackage(std::FILE* ownfile, ui::screensize screen, const std::string& archivefolder) {
+  return packagebuild(ownfile).run(screen, archivefolder);
+}
+
+int buildpackage(std::FILE* ownfile, ui::screensize screen) {
+  return buildpackage(ownfile, screen, tonarrow(fs::temppath()));
 }
 
 }  // namespace kelvane

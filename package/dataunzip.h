@@ -4,11 +4,27 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "package/layout.h"
 
+struct unz_file_info64_s;
+
 namespace kelvane {
+
+struct streamview;
+
+// Splits a stored entry name (ANSI code page) into its folder levels, at the
+// backslash and at the slash, which Windows also takes for a separator. A
+// trailing separator marks a folder entry (isfolder). False for a name that
+// could leave the folder it is written under: an empty, "." or ".." level
+// (so no leading separator), a colon anywhere (drive letters, streams), a
+// Windows device name (CON, NUL, COM1, LPT1, ..., also with an extension) as
+// any level, a control character, 512 bytes or more, or bytes the code page
+// does not hold. The levels are UTF-8.
+bool splitentryname(const std::string& stored, std::vector<std::string>& levels, bool& isfolder);
 
 class dataunzip {
  public:
@@ -34,7 +50,9 @@ class dataunzip {
   // Writes one entry below `folder` (UTF-8; the current folder when empty),
   // creating the folders its backslash-separated name needs. The name is in
   // the ANSI code page as stored; names that would leave the folder are
-  // refused. True when the whole file was written.
+  // refused (see splitentryname). True when the whole file was written; a
+  // folder entry ("dir\") only creates its folders. A given folder is the
+  // current folder afterwards.
   static bool filewrite(const std::string& data, const std::string& name, const std::string& folder);
 
   // Moves to the entry after index i (none after the last): 0, or -1.
@@ -44,7 +62,15 @@ class dataunzip {
   void closeunzipfile();
 
  private:
+  bool readtrailer();
+  bool opensetup();
+  bool digest(char setupout[33], char appout[33]);
+  bool enterworkspace();
+  int readmismatched(const unz_file_info64_s& info, std::string& data);
+
   std::FILE* package_ = nullptr;
+  std::unique_ptr<streamview> view_;  // the package up to app_offset, as minizip sees it
+  std::int64_t trailerposition_ = 0;
   void* archive_ = nullptr;  // minizip unzFile
   std::string savedfolder_;
   packagetrailer trailer_;

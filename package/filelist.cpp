@@ -1,0 +1,64 @@
+#include "package/filelist.h"
+
+#include <vector>
+
+#include "common/log.h"
+#include "package/datazip.h"
+#include "platform/files.h"
+
+namespace kelvane {
+
+namespace {
+
+bool isdotname(const std::string& name) { return name == "." || name == ".."; }
+
+}  // namespace
+
+bool filelist::GetAllFileInfoAndZip(const std::string& folder, datazip& writer) {
+  std::vector<fs::direntry> entries;
+  if (!fs::listfolder(fs::nativepath(folder), entries)) {
+    KLOG("filelist::GetAllFileInfoAndZip", "Cannot get handle for file %s\n", folder.c_str());
+    return false;
+  }
+  bool complete = true;
+  for (const auto& entry : entries) {
+    if (isdotname(entry.name)) continue;
+    std::string path = folder + "\\" + entry.name;
+    if (entry.folder && entry.link) {
+      KLOG("filelist::GetAllFileInfoAndZip", "%s is a link to a folder: not followed\n", path.c_str());
+      continue;
+    }
+    if (entry.folder) {
+      complete = GetAllFileInfoAndZip(path, writer) && complete;
+      path += "\\";
+    }
+    complete = writer.putfileinzip(path) && complete;
+    KLOG("filelist::GetAllFileInfoAndZip", "%s\n", path.c_str());
+  }
+  return complete;
+}
+
+bool filelist::deletepath(std::string folder) {
+  KLOG("filelist::deletepath", "path name is <%s>\n", folder.c_str());
+  std::vector<fs::direntry> entries;
+  if (!fs::listfolder(folder, entries)) {
+    KLOG("filelist::deletepath", "Cannot get handle for file %s%c*\n", folder.c_str(), fs::separator());
+    return false;
+  }
+  for (const auto& entry : entries) {
+    if (isdotname(entry.name)) continue;
+    std::string path = folder + fs::separator() + entry.name;
+    if (entry.link) {
+      // The link itself goes; what it points to stays.
+      if (!fs::removefile(path)) fs::removefolder(path);
+    } else if (entry.folder) {
+      deletepath(path);
+    } else {
+      fs::removefile(path);
+    }
+  }
+  fs::removefolder(folder);
+  return true;
+}
+
+}  // namespace kelvane

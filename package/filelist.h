@@ -1,0 +1,29 @@
+// The two walks over a folder tree: archiving every file below a folder, and
+// deleting a folder with everything below it. Both are depth-first and take
+// entries in the platform's listing order.
+#pragma once
+
+#include <string>
+
+namespace kelvane {
+
+class datazip;
+
+class filelist {
+ public:
+  // Hands every file below `folder` (relative, without a trailing separator)
+  // to the writer as "folder\sub\name": entry names keep the backslash on
+  // every platform. Links to folders are not descended into (so link cycles
+  // cannot make the walk endless); links to files are archived as files.
+  // True when the folder could be listed and every file was archived
+  // completely; the walk goes on past failures either way.
+  bool GetAllFileInfoAndZip(const std::string& folder, datazip& writer);
+
+  // Deletes `folder` (a path in the platform's form) and everything below it.
+  // A link inside it is removed itself, never followed, so nothing outside the
+  // folder is touched. False only when the folder cannot be listed; files that
+  // cannot be deleted stay, and so do the folders holding them.
+  static bool deletepath(std::string folder);
+};
+
+}  // namespace kelvane

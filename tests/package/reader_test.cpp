@@ -1,0 +1,270 @@
+#include "package/dataunzip.h"
+
+#include <gtest/gtest.h>
+#include <unzip.h>
+
+#include "package/builder.h"
+#include "package/datazip.h"
+#include "tests/package/packagefixture.h"
+
+namespace kelvane {
+namespace {
+
+using namespace kelvane::testing;
+
+struct extraction {
+  bool opened = false;
+  std::string setupdigest, appdigest;
+  std::uint32_t count = 0;
+  std::vector<int> reads;        // fileread result per entry
+  std::vector<std::string> names;
+  bool allwritten = true;
+  std::string folderwhileopen;
+};
+
+// What the extraction worker does: every entry of the setup archive into `target`.
+extraction extract(const std::string& package, const std::string& target) {
+  extraction x;
+  dataunzip reader;
+  char setup[33], app[33];
+  x.opened = reader.unzipfopen(package, setup, app);
+  x.setupdigest = setup;
+  x.appdigest = app;
+  x.count = reader.count();
+  x.folderwhileopen = fs::currentfolder();
+  for (std::uint32_t i = 0; i < x.count; ++i) {
+    std::string name, data;
+    x.reads.push_back(reader.fileread(name, data));
+    x.names.push_back(name);
+    x.allwritten = dataunzip::filewrite(data, name, target) && x.allwritten;
+    if (reader.nextfile(i) != 0) break;
+  }
+  reader.closeunzipfile();
+  return x;
+}
+
+class PackageReader : public ::testing::Test {
+ protected:
+  PackageReader() {
+    fs::makefolder(workspace);
+    fs::makefolder(target);
+  }
+  std::string place(const std::string& bytes) { return scratch.write("package.exe", bytes); }
+
+  scratchfolder scratch;
+  std::string workspace = scratch.file("workspace");
+  std::string target = scratch.file("target");
+  tempfolder temp{workspace};
+};
+
+TEST_F(PackageReader, ExtractsWhatTheBuilderWroteByteForByte) {
+  const tree setup = {{"setup\\qSetup.exe", noise(70000)},  // several read chunks, sampled digest
+                      {"setup\\config.xml", "<source path=\"\"/>"},
+                      {"setup\\empty.txt", ""},
+                      {"setup\\.hidden", "dot"},
+                      {"setup\\caf\xc3\xa9.txt", "accent"},
+                      {"setup\\a\\b\\c\\deep.txt", "three levels"}};
+  const tree app = {{"app\\customData.ini", "[app]"}, {"app\\big.bin", noise(50000, 7)}};
+  fs::makefolder(scratch.file("build"));
+  maketree(scratch.file("build"), setup);
+  maketree(scratch.file("build"), app);
+  scratch.write("stub.bin", noise(3000, 3));
+  int built;
+  {
+    insidefolder in(scratch.file("build"));
+    built = buildpackage(fs::openfile(scratch.file("stub.bin"), "rb"), {}, scratch.path() + fs::separator());
+  }
+  ASSERT_EQ(built, 0);
+  std::string package = readfile(scratch.file("build") + fs::separator() + "install_test.exe");
+  auto trailer = packagetrailer::decode(reinterpret_cast<const unsigned char*>(package.data()) + package.size() - 72);
+
+  std::string before = fs::currentfolder();
+  extraction x = extract(place(package), target);
+  EXPECT_TRUE(x.opened);
+  EXPECT_EQ(fs::currentfolder(), before);
+  EXPECT_EQ(x.folderwhileopen, tonarrow(fs::temppath()).substr(0, x.folderwhileopen.size()));
+  EXPECT_EQ(x.setupdigest, std::string(trailer.setup_digest.begin(), trailer.setup_digest.end()));
+  EXPECT_EQ(x.appdigest, std::string(trailer.app_digest.begin(), trailer.app_digest.end()));
+  ASSERT_EQ(x.count, setup.size());  // the setup archive, not the app archive that follows it
+  EXPECT_TRUE(x.allwritten);
+  for (int r : x.reads) EXPECT_EQ(r, 0);
+  for (const auto& [name, data] : setup) EXPECT_EQ(readfile(target + fs::separator() + fs::nativepath(name)), data) << name;
+}
+
+TEST_F(PackageReader, EmptyArchivesGiveNoEntriesAndPlainDigests) {
+  std::string empty = handzip({});
+  ASSERT_EQ(empty.size(), 22u);
+  std::string before = fs::currentfolder();
+  extraction x = extract(place(makepackage("MZ stub", empty, empty)), target);
+  EXPECT_TRUE(x.opened);
+  EXPECT_EQ(x.count, 0u);
+  EXPECT_EQ(x.setupdigest, sampleddigest(empty));
+  EXPECT_EQ(x.appdigest, sampleddigest(empty));
+  EXPECT_NE(x.folderwhileopen, before);  // the workspace, while open
+  EXPECT_EQ(fs::currentfolder(), before);
+}
+
+TEST_F(PackageReader, RefusesTrailersThatDescribeNoRangesInsideTheFile) {
+  std::string archive = handzip({{"setup\\a.txt", "a"}});
+  std::string good = makepackage("stub", archive, handzip({}));
+  auto withoffsets = [&](std::uint32_t setup, std::uint32_t app) {
+    std::string p = good;
+    auto* t = reinterpret_cast<unsigned char*>(p.data() + p.size() - 72);
+    packagetrailer::putle32(t, setup);
+    packagetrailer::putle32(t + 36, app);
+    return p;
+  };
+  std::uint32_t trailerat = static_cast<std::uint32_t>(good.size() - 72);
+  struct { const char* what; std::string bytes; } cases[] = {
+      {"empty file", ""},
+      {"shorter than a trailer", std::string(71, 'x')},
+      {"only a trailer of zeros", std::string(72, '\0')},
+      {"setup after app", withoffsets(40, 4)},
+      {"app inside the trailer", withoffsets(4, trailerat + 1)},
+      {"app beyond the file", withoffsets(4, 0xFFFFFFFF)},
+      {"both beyond the file", withoffsets(0xFFFFFFF0, 0xFFFFFFFF)},
+      {"no archive in the setup range", makepackage("stub", noise(300), handzip({}))},
+  };
+  std::string before = fs::currentfolder();
+  for (const auto& c : cases) {
+    extraction x = extract(place(c.bytes), target);
+    EXPECT_FALSE(x.opened) << c.what;
+    EXPECT_EQ(x.count, 0u) << c.what;
+    EXPECT_EQ(x.setupdigest, "") << c.what;
+    EXPECT_EQ(fs::currentfolder(), before) << c.what;
+  }
+  EXPECT_TRUE(extract(place(good), target).opened);
+}
+
+TEST_F(PackageReader, AcceptsALocalNameOfAnotherLength) {
+  struct { const char* local; std::optional<std::uint32_t> crc; int expected; } cases[] = {
+      {"setup\\a-much-longer-local-name.txt", {}, 0},
+      {"x", {}, 0},
+      {"", {}, 0},
+      {"setup\\b.txt", {}, 0},        // same length, other text: never checked
+      {"y", 0x12345678u, UNZ_CRCERROR},  // still checked: the CRC
+  };
+  for (const auto& c : cases) {
+    std::string data = noise(5000, 11);
+    std::string archive = handzip({{"setup\\a.txt", data, std::string(c.local), c.crc}, {"setup\\next.txt", "next"}});
+    dataunzip reader;
+    char s[33], a[33];
+    ASSERT_TRUE(reader.unzipfopen(place(makepackage("stub", archive, handzip({}))), s, a));
+    std::string name, got;
+    EXPECT_EQ(reader.fileread(name, got), c.expected) << c.local;
+    EXPECT_EQ(name, "setup\\a.txt");
+    EXPECT_EQ(got, data) << c.local;
+    ASSERT_EQ(reader.nextfile(0), 0);
+    EXPECT_EQ(reader.fileread(name, got), 0);
+    EXPECT_EQ(got, "next");
+    reader.closeunzipfile();
+  }
+}
+
+TEST_F(PackageReader, DamagedEntriesAreReportedAsFailures) {
+  struct { const char* what; handentry entry; } cases[] = {
+      {"wrong CRC", {"setup\\a.txt", "payload", {}, 0xDEADBEEFu}},
+      {"data shorter than its size", {"setup\\a.txt", "payload", {}, {}, 100u}},
+  };
+  for (const auto& c : cases) {
+    dataunzip reader;
+    char s[33], a[33];
+    ASSERT_TRUE(reader.unzipfopen(place(makepackage("stub", handzip({c.entry}), handzip({}))), s, a));
+    std::string name, data;
+    EXPECT_LT(reader.fileread(name, data), 0) << c.what;
+  }
+}
+
+TEST_F(PackageReader, NextFileStaysAtTheLastEntry) {
+  dataunzip reader;
+  char s[33], a[33];
+  ASSERT_TRUE(reader.unzipfopen(place(makepackage("stub", handzip({{"a", "1"}, {"b", "2"}}), handzip({}))), s, a));
+  std::string name, data;
+  ASSERT_EQ(reader.nextfile(0), 0);
+  ASSERT_EQ(reader.nextfile(1), 0);
+  EXPECT_EQ(reader.fileread(name, data), 0);
+  EXPECT_EQ(name, "b");
+}
+
+// Counts the files below a folder, however deep.
+int countfiles(const std::string& folder) {
+  std::vector<fs::direntry> entries;
+  int n = 0;
+  if (!fs::listfolder(folder, entries)) return 0;
+  for (const auto& e : entries) {
+    if (e.name == "." || e.name == "..") continue;
+    n += e.folder ? countfiles(folder + fs::separator() + e.name) : 1;
+  }
+  return n;
+}
+
+TEST(EntryNames, NamesThatCouldLeaveTheFolderAreNeverWritten) {
+  scratchfolder scratch;
+  std::string inner = scratch.file("a");
+  fs::makefolder(inner);
+  inner += fs::separator() + std::string("b");
+  fs::makefolder(inner);
+  const std::string names[] = {"",
+                               "..\\escape.txt",
+                               "a\\..\\..\\escape.txt",
+                               "..",
+                               ".\\x.txt",
+                               "a\\.\\x.txt",
+                               "a\\\\x.txt",
+                               "\\x.txt",
+                               "/x.txt",
+                               "../escape.txt",
+                               "a/../../escape.txt",
+                               "a\\..//escape.txt",
+                               "C:\\x.txt",
+                               "C:x.txt",
+                               "x.txt:stream",
+                               "...\\x.txt",
+                               ". .\\x.txt",
+                               "CON",
+                               "nul.txt",
+                               "a\\Com1.log",
+                               "LPT9\\x.txt",
+                               "aux",
+                               "prn.tar.gz",
+                               "CON .txt",
+                               "COM\xc2\xb9",
+                               "x\x01.txt",
+                               std::string("x\0y", 3),
+                               std::string(512, 'n'),
+                               std::string(300, 'n') + "\\" + std::string(300, 'm')};
+  std::string before = fs::currentfolder();
+  for (const auto& name : names) {
+    EXPECT_FALSE(dataunzip::filewrite("data", name, inner)) << name;
+    fs::changefolder(before);
+  }
+  EXPECT_EQ(countfiles(scratch.path()), 0);
+}
+
+TEST(EntryNames, SafeNamesAreWrittenBelowTheFolder) {
+  scratchfolder scratch;
+  struct { std::string name; std::string path; } cases[] = {
+      {"plain.txt", "plain.txt"},
+      {".hidden", ".hidden"},
+      {"..dots", "..dots"},
+      {"setup\\a\\b\\c.txt", "setup/a/b/c.txt"},  // three folders, outermost first
+      {"setup/slash.txt", "setup/slash.txt"},
+      {"CONFIG.SYS", "CONFIG.SYS"},
+      {"COM10", "COM10"},
+      {"console.log", "console.log"},
+      {std::string(200, 'x'), std::string(200, 'x')},
+  };
+  for (const auto& c : cases) {
+    std::string data = "data of " + c.name;
+    EXPECT_TRUE(dataunzip::filewrite(data, c.name, scratch.path())) << c.name;
+    EXPECT_EQ(fs::currentfolder(), scratch.path());
+    EXPECT_EQ(readfile(scratch.path() + fs::separator() + fs::nativepath(c.path)), data) << c.name;
+  }
+  EXPECT_TRUE(dataunzip::filewrite("", "setup\\empty\\", scratch.path()));  // a folder entry
+  EXPECT_TRUE(fs::isfolder(scratch.path() + fs::separator() + fs::nativepath("setup\\empty")));
+  EXPECT_TRUE(dataunzip::filewrite("", "setup\\empty.txt", scratch.path()));
+  EXPECT_EQ(readfile(scratch.path() + fs::separator() + fs::nativepath("setup\\empty.txt")), "");
+}
+
+}  // namespace
+}  // namespace kelvane
