@@ -1,0 +1,25 @@
+// The Windows splash's parts below splash.h, for its tests.
+#pragma once
+
+#include "splash/gdiplusdll.h"
+#include "splash/gifimage.h"
+
+namespace kelvane::splash {
+
+// A read-only stream over a copy of the bytes, kept until the process ends
+// (GDI+ reads an image's data from its stream for the image's whole life).
+// Null if memory or the stream cannot be had.
+IStream* memorystream(const unsigned char* bytes, unsigned size);
+
+// The pictures LoadSplashImages decoded; null before, when GDI+ did not start,
+// and (the panel) once the fade-in is over.
+Gdiplus::Image* backgroundpicture();
+GIFImage* animatedpicture();
+
+// The fade-in itself: the panel composited over the window's content in the
+// eleven steps of fadealphas(), 50 ms apart, each step followed by the
+// caption in the named font family, light grey, centred on x = 290 with its
+// top at y = 3. A family that is not installed leaves out the caption only.
+void fadein(HWND window, Gdiplus::Image& panel, const char16_t* fontfamily);
+
+}  // namespace kelvane::splash
