@@ -1,6 +1,7 @@
 #include "loader/workspace.h"
 
 #include "common/log.h"
+#include "package/filelist.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -13,8 +14,7 @@ std::string narrowtemppath() { return tonarrow(widetemppath()); }
 bool intitemp() {
   std::string path = narrowtemppath() + "setup";
   KLOG("intitemp", "delete path is <%s>\n", path.c_str());
-  // The old folder goes with the package's tree walks, which are not built yet.
-  return false;
+  return filelist::deletepath(path);
 }
 
 }  // namespace kelvane

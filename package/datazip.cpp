@@ -81,18 +81,19 @@ bool datazip::putfileinzip(const std::string& path) {
     return false;
   }
 
+  // The source is opened first, so a file that cannot be read leaves no
+  // empty entry of its name behind.
+  std::FILE* file = fs::openfile(fs::nativepath(name), "rb");
+  if (!file) {
+    KLOG("datazip::putfileinzip", "error in opening %s\n", name.c_str());
+    lasterror_ = -1;
+    return false;
+  }
   zip_fileinfo info{};  // no time stamp: MS-DOS date 0x0020, time 0
   lasterror_ = zipOpenNewFileInZip(archive_, stored.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 9);
   if (lasterror_ != ZIP_OK) {
     KLOG("datazip::putfileinzip", "err in opening %s in zipfile\n", name.c_str());
-    return false;
-  }
-
-  std::FILE* file = fs::openfile(fs::nativepath(name), "rb");
-  if (!file) {
-    KLOG("datazip::putfileinzip", "error in opening %s\n", name.c_str());
-    zipCloseFileInZip(archive_);
-    lasterror_ = -1;
+    std::fclose(file);
     return false;
   }
 

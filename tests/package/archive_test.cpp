@@ -1,0 +1,246 @@
+#include "package/datazip.h"
+
+#include <gtest/gtest.h>
+#include <unzip.h>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+#include "loader/workspace.h"
+#include "package/filelist.h"
+#include "tests/package/packagefixture.h"
+
+namespace kelvane {
+namespace {
+
+using namespace kelvane::testing;
+
+struct entryfields {
+  std::string name, data;
+  unz_file_info64 info{};
+};
+
+// Every entry of an archive as minizip's reader sees it.
+std::vector<entryfields> readarchive(const std::string& path, std::uint64_t* commentlength = nullptr) {
+  std::vector<entryfields> entries;
+  unzFile z = unzOpen64(path.c_str());
+  if (!z) return entries;
+  unz_global_info64 global{};
+  unzGetGlobalInfo64(z, &global);
+  if (commentlength) *commentlength = global.size_comment;
+  for (int r = unzGoToFirstFile(z); r == UNZ_OK; r = unzGoToNextFile(z)) {
+    entryfields e;
+    char name[512];
+    unzGetCurrentFileInfo64(z, &e.info, name, sizeof name, nullptr, 0, nullptr, 0);
+    e.name = name;
+    unzOpenCurrentFile(z);
+    char buffer[4096];
+    int n;
+    while ((n = unzReadCurrentFile(z, buffer, sizeof buffer)) > 0) e.data.append(buffer, n);
+    EXPECT_EQ(unzCloseCurrentFile(z), UNZ_OK) << e.name;
+    entries.push_back(e);
+  }
+  unzClose(z);
+  return entries;
+}
+
+std::vector<std::string> namesof(const std::vector<entryfields>& entries) {
+  std::vector<std::string> names;
+  for (const auto& e : entries) names.push_back(e.name);
+  return names;
+}
+
+class ArchiveTest : public ::testing::Test {
+ protected:
+  scratchfolder scratch;
+  insidefolder in{scratch.path()};
+  std::string archive = scratch.file("out.zip");
+};
+
+TEST_F(ArchiveTest, EveryEntryHasTheFixedForm) {
+  maketree(scratch.path(), {{"app\\text.txt", std::string(3000, 'a')}, {"app\\noise.bin", noise(40000)}, {"app\\empty", ""}});
+  datazip writer(archive);
+  ASSERT_TRUE(writer.zipfopen());
+  for (const char* path : {"app\\text.txt", "app\\noise.bin", "app\\empty"}) EXPECT_TRUE(writer.putfileinzip(path));
+  ASSERT_TRUE(writer.closezipfile());
+
+  std::uint64_t comment = 99;
+  auto entries = readarchive(archive, &comment);
+  EXPECT_EQ(comment, 0u);
+  ASSERT_EQ(namesof(entries), (std::vector<std::string>{"app\\text.txt", "app\\noise.bin", "app\\empty"}));
+  for (const auto& e : entries) {
+    EXPECT_EQ(e.info.version, 0u) << e.name;
+    EXPECT_EQ(e.info.version_needed, 20u) << e.name;
+    EXPECT_EQ(e.info.flag, 2u) << e.name;
+    EXPECT_EQ(e.info.compression_method, 8u) << e.name;
+    EXPECT_EQ(e.info.dosDate, 0x00200000u) << e.name;  // date 0x0020, time 0
+    EXPECT_EQ(e.info.external_fa, 0u) << e.name;
+    EXPECT_EQ(e.info.size_file_extra, 0u) << e.name;
+    EXPECT_EQ(e.info.size_file_comment, 0u) << e.name;
+    EXPECT_EQ(e.data, readfile(fs::nativepath(e.name))) << e.name;
+  }
+  // The local headers carry the same fixed fields: version 20, flag 2, method 8, no extra field.
+  std::string bytes = readfile(archive);
+  EXPECT_EQ(bytes.substr(0, 10), std::string("PK\x03\x04\x14\x00\x02\x00\x08\x00", 10));
+  EXPECT_EQ(bytes.substr(10, 4), std::string("\x00\x00\x20\x00", 4));
+  EXPECT_EQ(bytes.substr(28, 2), std::string("\x00\x00", 2));
+}
+
+TEST_F(ArchiveTest, PathsBecomeEntryNames) {
+  maketree(scratch.path(), {{"a.txt", "a"}, {"sub\\b.txt", "b"}});
+  struct { const char* path; bool result; const char* entry; } cases[] = {
+      {"a.txt", true, "a.txt"},
+      {"\\\\a.txt", true, "a.txt"},        // leading separators are dropped
+      {"/\\sub\\b.txt", true, "sub\\b.txt"},
+      {"sub\\", true, nullptr},            // a folder: no entry
+      {"\\", true, nullptr},
+      {"a.txt", true, "a.txt"},            // twice: two entries of one name
+      {"missing.txt", false, nullptr},     // and no empty entry of its name
+  };
+  datazip writer(archive);
+  ASSERT_TRUE(writer.zipfopen());
+  std::vector<std::string> expected;
+  for (const auto& c : cases) {
+    EXPECT_EQ(writer.putfileinzip(c.path), c.result) << c.path;
+    if (c.entry) expected.push_back(c.entry);
+  }
+  ASSERT_TRUE(writer.closezipfile());
+  EXPECT_EQ(namesof(readarchive(archive)), expected);
+}
+
+TEST_F(ArchiveTest, AnArchiveThatCannotBeCreatedFailsEveryLaterCall) {
+  maketree(scratch.path(), {{"a.txt", "a"}});
+  datazip writer(scratch.file("no-such-folder") + fs::separator() + "out.zip");
+  EXPECT_FALSE(writer.zipfopen());
+  EXPECT_EQ(writer.lasterror(), -1);
+  EXPECT_FALSE(writer.putfileinzip("a.txt"));
+  EXPECT_FALSE(writer.closezipfile());
+}
+
+TEST_F(ArchiveTest, SameFilesGiveIdenticalArchives) {
+  maketree(scratch.path(), {{"app\\x.txt", "x"}, {"app\\n.bin", noise(20000)}});
+  std::string first;
+  for (int round = 0; round < 2; ++round) {
+    datazip writer(archive);
+    ASSERT_TRUE(writer.zipfopen());
+    EXPECT_TRUE(filelist().GetAllFileInfoAndZip("app", writer));
+    ASSERT_TRUE(writer.closezipfile());
+    if (round == 0) first = readfile(archive);
+  }
+  EXPECT_EQ(readfile(archive), first);
+}
+
+TEST_F(ArchiveTest, NamesOutsideTheCodePageAreRefused) {
+#ifdef _WIN32
+  std::string name = "\xe4\xb8\xad.txt";  // the tests' code page is 1252: no Chinese
+#else
+  std::string name = "\xff.txt";  // the "code page" is UTF-8: not valid in it
+#endif
+  writefile(name, "x");
+  datazip writer(archive);
+  ASSERT_TRUE(writer.zipfopen());
+  EXPECT_FALSE(writer.putfileinzip(name));
+  ASSERT_TRUE(writer.closezipfile());
+  EXPECT_TRUE(readarchive(archive).empty());
+}
+
+#ifndef _WIN32
+TEST_F(ArchiveTest, FilesTooLargeForAnEntryAreRefused) {
+  struct { std::int64_t size; int large; } cases[] = {{0, 0}, {0x7FFFFFFF, 0}, {0xFFFFFFFE, 0}, {0xFFFFFFFF, 1}, {0x100000000, 1}};
+  for (const auto& c : cases) {
+    writefile("sparse.bin", "");
+    ASSERT_EQ(truncate("sparse.bin", c.size), 0);
+    datazip writer;
+    EXPECT_EQ(writer.isLargeFile("sparse.bin"), c.large) << c.size;
+  }
+  datazip writer(archive);
+  ASSERT_TRUE(writer.zipfopen());
+  EXPECT_FALSE(writer.putfileinzip("sparse.bin"));  // refused before reading a byte
+  ASSERT_TRUE(writer.closezipfile());
+}
+
+TEST_F(ArchiveTest, AFailedWriteIsReported) {
+  writefile("noise.bin", noise(300000));
+  datazip writer("/dev/full");
+  ASSERT_TRUE(writer.zipfopen());
+  bool put = writer.putfileinzip("noise.bin");
+  bool closed = writer.closezipfile();
+  EXPECT_FALSE(put && closed);
+}
+#endif
+
+class TreeWalk : public ArchiveTest {};
+
+TEST_F(TreeWalk, ArchivesDepthFirstWithBackslashNames) {
+  maketree(scratch.path(), {{"app\\b.txt", "b"},
+                            {"app\\A\\inner\\x.txt", "x"},
+                            {"app\\A\\y.txt", "y"},
+                            {".keep", ""},
+                            {"app\\.dot", "dot"},
+                            {"app\\c\\", ""},
+                            {"app\\c\\d\\", ""},
+                            {"app\\empty.txt", ""}});
+  datazip writer(archive);
+  ASSERT_TRUE(writer.zipfopen());
+  EXPECT_TRUE(filelist().GetAllFileInfoAndZip("app", writer));
+  ASSERT_TRUE(writer.closezipfile());
+  // Listing order is case-insensitive by name; a folder's files come at its place.
+  EXPECT_EQ(namesof(readarchive(archive)),
+            (std::vector<std::string>{"app\\.dot", "app\\A\\inner\\x.txt", "app\\A\\y.txt", "app\\b.txt", "app\\empty.txt"}));
+}
+
+TEST_F(TreeWalk, AMissingFolderAddsNothing) {
+  datazip writer(archive);
+  ASSERT_TRUE(writer.zipfopen());
+  EXPECT_FALSE(filelist().GetAllFileInfoAndZip("app", writer));
+  ASSERT_TRUE(writer.closezipfile());
+  EXPECT_EQ(readfile(archive).size(), 22u);  // only the end record
+}
+
+TEST_F(TreeWalk, DeletesAFolderWithEverythingBelowIt) {
+  maketree(scratch.path(), {{"old\\a.txt", "a"}, {"old\\.b", "b"}, {"old\\s\\t\\u.txt", "u"}, {"old\\e\\", ""}});
+  EXPECT_TRUE(filelist::deletepath(scratch.file("old")));
+  EXPECT_FALSE(fs::isfolder(scratch.file("old")));
+  EXPECT_FALSE(filelist::deletepath(scratch.file("old")));  // nothing to list any more
+}
+
+TEST_F(TreeWalk, IntitempClearsTheWorkspaceSetupFolder) {
+  fs::makefolder(scratch.file("ws"));
+  tempfolder temp(scratch.file("ws"));
+  maketree(scratch.file("ws"), {{"setup\\qSetup.exe", "old"}, {"setup\\x\\y", "old"}, {"keep.txt", "k"}});
+  EXPECT_TRUE(intitemp());
+  EXPECT_FALSE(fs::isfolder(scratch.file("ws") + fs::separator() + "setup"));
+  EXPECT_EQ(readfile(scratch.file("ws") + fs::separator() + "keep.txt"), "k");
+  EXPECT_FALSE(intitemp());  // a first run: no old folder
+}
+
+#ifndef _WIN32
+TEST_F(TreeWalk, LinksAreRemovedNeverFollowed) {
+  maketree(scratch.path(), {{"outside\\precious.txt", "p"}, {"outside\\sub\\deep.txt", "d"}, {"old\\a.txt", "a"}});
+  ASSERT_EQ(symlink(scratch.file("outside").c_str(), scratch.file("old/tofolder").c_str()), 0);
+  ASSERT_EQ(symlink(scratch.file("outside/precious.txt").c_str(), scratch.file("old/tofile").c_str()), 0);
+  ASSERT_EQ(symlink("/nonexistent", scratch.file("old/dangling").c_str()), 0);
+  EXPECT_TRUE(filelist::deletepath(scratch.file("old")));
+  EXPECT_FALSE(fs::isfolder(scratch.file("old")));
+  EXPECT_EQ(readfile(scratch.file("outside/precious.txt")), "p");
+  EXPECT_EQ(readfile(scratch.file("outside/sub/deep.txt")), "d");
+}
+
+TEST_F(TreeWalk, ArchiveWalkEndsOnLinkCycles) {
+  maketree(scratch.path(), {{"app\\a.txt", "a"}, {"target.txt", "t"}});
+  ASSERT_EQ(symlink(scratch.file("app").c_str(), scratch.file("app/loop").c_str()), 0);
+  ASSERT_EQ(symlink("..", scratch.file("app/up").c_str()), 0);
+  ASSERT_EQ(symlink(scratch.file("target.txt").c_str(), scratch.file("app/file").c_str()), 0);
+  datazip writer(archive);
+  ASSERT_TRUE(writer.zipfopen());
+  EXPECT_TRUE(filelist().GetAllFileInfoAndZip("app", writer));
+  ASSERT_TRUE(writer.closezipfile());
+  auto entries = readarchive(archive);
+  ASSERT_EQ(namesof(entries), (std::vector<std::string>{"app\\a.txt", "app\\file"}));
+  EXPECT_EQ(entries[1].data, "t");  // a link to a file is archived as that file
+}
+#endif
+
+}  // namespace
+}  // namespace kelvane

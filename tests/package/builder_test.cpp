@@ -1,0 +1,113 @@
+#include "package/builder.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+#include "tests/package/packagefixture.h"
+
+namespace kelvane {
+namespace {
+
+using namespace kelvane::testing;
+
+class Builder : public ::testing::Test {
+ public:
+  Builder() {
+    fs::makefolder(work);
+    fs::makefolder(archives);
+    writefile(stubpath, stub);
+  }
+  // Runs the builder in `work` with the stub made above.
+  int build() {
+    insidefolder in(work);
+    return buildpackage(fs::openfile(stubpath, "rb"), {1920, 1080}, archives + fs::separator());
+  }
+  std::string package() const { return readfile(work + fs::separator() + "install_test.exe"); }
+  std::string archive(const char* name) const { return readfile(archives + fs::separator() + name); }
+
+  scratchfolder scratch;
+  std::string work = scratch.file("work");
+  std::string archives = scratch.file("archives");
+  std::string stubpath = scratch.file("stub.exe");
+  std::string stub = "MZ" + noise(20000, 5);
+};
+
+TEST_F(Builder, WritesStubSetupArchiveAppArchiveAndTrailer) {
+  maketree(work, {{"setup\\qSetup.exe", noise(60000, 2)}, {"setup\\config.xml", "<x/>"}, {"app\\data.bin", noise(90000, 4)}});
+  ASSERT_EQ(build(), 0);
+  std::string setup = archive("qlib.zip"), app = archive("test.zip"), p = package();
+  ASSERT_GT(setup.size(), 22u);
+  ASSERT_GT(app.size(), 36864u);  // sampled, not plain MD5
+  ASSERT_EQ(p.size(), stub.size() + setup.size() + app.size() + 72);
+  EXPECT_EQ(p.substr(0, stub.size()), stub);
+  EXPECT_EQ(p.substr(stub.size(), setup.size()), setup);  // setup first, although built second
+  EXPECT_EQ(p.substr(stub.size() + setup.size(), app.size()), app);
+
+  auto t = packagetrailer::decode(reinterpret_cast<const unsigned char*>(p.data() + p.size() - 72));
+  EXPECT_EQ(t.setup_offset, stub.size());
+  EXPECT_EQ(t.app_offset, stub.size() + setup.size());
+  EXPECT_EQ(std::string(t.setup_digest.begin(), t.setup_digest.end()), sampleddigest(setup));
+  EXPECT_EQ(std::string(t.app_digest.begin(), t.app_digest.end()), sampleddigest(app));
+}
+
+TEST_F(Builder, BuildingTwiceGivesTheSameBytes) {
+  maketree(work, {{"setup\\a\\b.txt", "b"}, {"setup\\e.txt", ""}, {"app\\x\\", ""}, {"app\\y.bin", noise(5000)}});
+  ASSERT_EQ(build(), 0);
+  std::string first = package();
+  ASSERT_EQ(build(), 0);
+  EXPECT_EQ(package(), first);
+}
+
+TEST_F(Builder, MissingFoldersGiveEmptyArchives) {
+  ASSERT_EQ(build(), 0);
+  std::string p = package();
+  ASSERT_EQ(p.size(), stub.size() + 22 + 22 + 72);
+  std::string empty = p.substr(stub.size(), 22);
+  EXPECT_EQ(empty.substr(0, 4), "PK\x05\x06");
+  auto t = packagetrailer::decode(reinterpret_cast<const unsigned char*>(p.data() + p.size() - 72));
+  EXPECT_EQ(std::string(t.app_digest.begin(), t.app_digest.end()), sampleddigest(empty));
+}
+
+TEST_F(Builder, ReplacesAnOlderPackage) {
+  writefile(work + fs::separator() + "install_test.exe", noise(100000));
+  ASSERT_EQ(build(), 0);
+  EXPECT_EQ(package().size(), stub.size() + 22 + 22 + 72);
+}
+
+TEST_F(Builder, FailuresLeaveNoPackageBehind) {
+  struct failure {
+    const char* what;
+    std::function<void(Builder&)> arrange;
+  };
+  const failure cases[] = {
+      {"archive folder missing", [](Builder& b) { b.archives = b.scratch.file("gone"); }},
+      {"package cannot be created", [](Builder& b) { fs::makefolder(b.work + fs::separator() + "install_test.exe"); }},
+#ifdef _WIN32
+      {"name outside the code page", [](Builder& b) { maketree(b.work, {{"setup\\\xe4\xb8\xad.txt", "x"}}); }},
+#else
+      {"name outside the code page", [](Builder& b) { maketree(b.work, {{"setup\\\xff.txt", "x"}}); }},
+      {"package writes fail",
+       [](Builder& b) { symlink("/dev/full", (b.work + "/install_test.exe").c_str()); maketree(b.work, {{"app\\x", noise(70000)}}); }},
+#endif
+  };
+  for (const auto& c : cases) {
+    testing::removetree(work);
+    fs::makefolder(work);
+    archives = scratch.file("archives");
+    c.arrange(*this);
+    EXPECT_EQ(build(), -1) << c.what;
+    // Only the folder that stood in the package's way may remain under its name.
+    std::vector<fs::direntry> entries;
+    fs::listfolder(work, entries);
+    for (const auto& e : entries)
+      if (e.name == "install_test.exe") EXPECT_TRUE(e.folder && !e.link) << c.what;
+  }
+}
+
+}  // namespace
+}  // namespace kelvane
