@@ -1,0 +1,83 @@
+// Loader mode without a window: the worker's steps run on the calling thread,
+// then the hand-off starts the setup program and waits for it.
+#include "loader/loaderwindow.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "common/log.h"
+#include "loader/workspace.h"
+#include "loader/worker.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "resources/icon.h"
+
+extern char** environ;
+
+namespace kelvane {
+
+namespace {
+
+// The archive may store "qSetup.exe" in another letter case; Windows would
+// find it all the same, so look it up without regard to case here too.
+std::string findsetupprogram(const std::string& folder) {
+  std::vector<fs::direntry> entries;
+  if (fs::listfolder(folder, entries))
+    for (const auto& e : entries)
+      if (!e.folder && strcasecmp(e.name.c_str(), "qSetup.exe") == 0) return folder + "/" + e.name;
+  return folder + "/qSetup.exe";
+}
+
+// Copies a file, refusing to replace an existing target.
+void copynew(const std::string& from, const std::string& to) {
+  std::FILE* in = fs::openfile(from, "rb");
+  if (!in) return;
+  int out = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0755);
+  if (out >= 0) {
+    char buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
+      if (write(out, buffer, n) != static_cast<ssize_t>(n)) break;
+    close(out);
+  }
+  std::fclose(in);
+}
+
+void runandwait(const std::string& program) {
+  // Archives carry no permission bits: the extracted program is made runnable.
+  chmod(program.c_str(), 0755);
+  char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+  pid_t child = 0;
+  if (posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, environ) != 0) {
+    KLOG("runandwait", "cannot start <%s>\n", program.c_str());
+    std::exit(-1);
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+void handoff() {
+  std::string setup = narrowtemppath() + "setup";
+  std::string program = findsetupprogram(setup);
+  copynew(program, setup + "/uninstall.exe");
+  ReplaceExeIcon(towide(setup + "/uninstallicon.ico"), towide(setup + "/uninstall.exe"));
+  runandwait(program);
+}
+
+}  // namespace
+
+int runloader(int argc) {
+  unzipthread(handoff);
+  return 0;
+}
+
+}  // namespace kelvane
