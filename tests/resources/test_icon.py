@@ -1,7 +1,8 @@
 """Icon replacement on the real stub under wine, checked afterwards on Linux
 with a PE reader nobody here wrote (icoutils' wrestool): the stub's own icon
-group, the icon images written for icons of 1, 10 and 12 images, and the
-refusals that must leave the executable byte for byte as it was."""
+group, the icon images written for icons of 1, 10 and 12 images, a package
+written by builder mode, and the refusals that must leave the executable byte
+for byte as it was."""
 import argparse
 import os
 import re
@@ -131,6 +132,28 @@ class IconReplacement(unittest.TestCase):
                     self.assertTrue(f.read() == self.original, "the executable changed")
                 if os.path.exists(os.path.join(self.dir, "case.ico")):
                     os.remove(os.path.join(self.dir, "case.ico"))
+
+    def test_package_from_builder_mode_shows_the_loader_icon(self):
+        # The bare stub in builder mode gives "install_test.exe" the images of
+        # "setup/LoaderIcon.ico"; the group directory it keeps from the stub
+        # then leads only to images of the new icon.
+        images = distinct_images(3)
+        os.makedirs(os.path.join(self.dir, "setup"))
+        os.makedirs(os.path.join(self.dir, "app"))
+        with open(os.path.join(self.dir, "setup", "LoaderIcon.ico"), "wb") as f:
+            f.write(icon_file(images))
+        env = dict(os.environ, KELVANE_TEMP_DIR=os.path.join(self.dir, "temp"))
+        result = subprocess.run([args.wine_run, args.build, args.stub], cwd=self.dir, env=env,
+                                capture_output=True, timeout=120)
+        self.assertEqual(result.returncode, 0, result.stdout.decode("utf-8", "replace"))
+        found = resources(os.path.join(self.dir, "install_test.exe"))
+        groups = [data for (kind, _, _), data in found.items() if kind == RT_GROUP_ICON]
+        self.assertEqual(groups, [data for (kind, _, _), data in resources(args.stub).items()
+                                  if kind == RT_GROUP_ICON])
+        written = icons(found)
+        for *_, ident in group_directory(groups[0]):
+            self.assertIn(written.get(ident), images, "group entry %d" % ident)
+        self.assertEqual(written, {i: images[min(i, 3) - 1] for i in range(1, 11)})
 
     def test_false_when_the_executable_cannot_be_updated(self):
         os.remove(self.exe)
