@@ -8,7 +8,7 @@ packages=(
   zlib1g-dev libminizip-dev libgtest-dev
   g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev binutils-mingw-w64-x86-64
   wine wine64 xvfb xdotool x11-apps
-  unzip zip icoutils python3 dpkg-dev
+  unzip zip icoutils python3 dpkg-dev fonts-dejavu-core
 )
 
 missing=()

@@ -57,7 +57,7 @@ VOID WINGDIPAPI GdipFree(VOID* memory) {
 // Images.
 KELVANE_FORWARD(GdipLoadImageFromStream, (IStream * stream, GpImage** image), (stream, image))
 KELVANE_FORWARD(GdipLoadImageFromStreamICM, (IStream * stream, GpImage** image), (stream, image))
-KELVANE_FORWARD(GdipCloneImage, (GpImage * image, GpImage** clone), (image, clone))
+KELVANE_FORWARD(GdipCloneImage, (GpImage * image, GpImage** clone), (image, clone))  // in Image's vtable
 KELVANE_FORWARD(GdipDisposeImage, (GpImage * image), (image))
 KELVANE_FORWARD(GdipGetImageWidth, (GpImage * image, UINT* width), (image, width))
 KELVANE_FORWARD(GdipGetImageHeight, (GpImage * image, UINT* height), (image, height))
@@ -98,6 +98,7 @@ KELVANE_FORWARD(GdipDeleteStringFormat, (GpStringFormat * format), (format))
 KELVANE_FORWARD(GdipSetStringFormatAlign, (GpStringFormat * format, StringAlignment align), (format, align))
 KELVANE_FORWARD(GdipCreateSolidFill, (ARGB colour, GpSolidFill** brush), (colour, brush))
 KELVANE_FORWARD(GdipDeleteBrush, (GpBrush * brush), (brush))
+KELVANE_FORWARD(GdipCloneBrush, (GpBrush * brush, GpBrush** clone), (brush, clone))  // in SolidBrush's vtable
 
 // Drawing.
 KELVANE_FORWARD(GdipCreateFromHDC, (HDC dc, GpGraphics** graphics), (dc, graphics))

@@ -23,6 +23,12 @@ bool gdiplusrunning = false;  // from a good startup() until shutdown()
 Gdiplus::Image* background = nullptr;
 GIFImage* animated = nullptr;
 bool fadedone = false;
+// What the screen showed where the window now is, taken before the window
+// first shows; the panel fades in over it. A window that never erases its
+// background would otherwise start out black wherever the screen is
+// composited (or under wine), and the translucent panel would fade in over
+// black instead of over the desktop.
+HBITMAP backdrop = nullptr;
 
 const WCHAR* wide(const char16_t* text) { return reinterpret_cast<const WCHAR*>(text); }
 
@@ -30,7 +36,7 @@ const WCHAR* wide(const char16_t* text) { return reinterpret_cast<const WCHAR*>(
 template <typename T, typename... Args>
 T* gdipnew(Args... args) {
   void* memory = Gdiplus::DllExports::GdipAlloc(sizeof(T));
-  return memory ? new (memory) T(args...) : nullptr;
+  return memory ? ::new (memory) T(args...) : nullptr;
 }
 
 }  // namespace
@@ -62,11 +68,49 @@ void LoadSplashImages() {
   if (IStream* stream = memorystream(bar_gif, bar_gif_size)) animated = gdipnew<GIFImage>(stream, FALSE);
 }
 
+namespace {
+
+void keepbackdrop(HWND window, const RECT& client) {
+  POINT origin{0, 0};
+  ClientToScreen(window, &origin);
+  HDC screen = GetDC(nullptr);
+  if (!screen) return;
+  if (HDC memory = CreateCompatibleDC(screen)) {
+    backdrop = CreateCompatibleBitmap(screen, client.right, client.bottom);
+    HGDIOBJ previous = SelectObject(memory, backdrop);
+    BitBlt(memory, 0, 0, client.right, client.bottom, screen, origin.x, origin.y, SRCCOPY);
+    SelectObject(memory, previous);
+    DeleteDC(memory);
+  }
+  ReleaseDC(nullptr, screen);
+}
+
+void putbackdrop(HWND window) {
+  if (!backdrop) return;
+  BITMAP size{};
+  GetObjectW(backdrop, sizeof size, &size);
+  HDC dc = GetDC(window);
+  HDC memory = dc ? CreateCompatibleDC(dc) : nullptr;
+  if (memory) {
+    HGDIOBJ previous = SelectObject(memory, backdrop);
+    BitBlt(dc, 0, 0, size.bmWidth, size.bmHeight, memory, 0, 0, SRCCOPY);
+    SelectObject(memory, previous);
+    DeleteDC(memory);
+  }
+  if (dc) ReleaseDC(window, dc);
+  DeleteObject(backdrop);
+  backdrop = nullptr;
+}
+
+}  // namespace
+
 void startanimation(void* window) {
-  if (!animated || !gdiplusrunning) return;
+  if (!gdiplusrunning) return;
   HWND hwnd = static_cast<HWND>(window);
   RECT client{};
   GetClientRect(hwnd, &client);
+  if (!backdrop && !fadedone && background) keepbackdrop(hwnd, client);
+  if (!animated) return;
   point at = centred(client.right - client.left, client.bottom - client.top, static_cast<int>(animated->GetWidth()),
                      static_cast<int>(animated->GetHeight()));
   animated->StartAnimation(hwnd, at.x, at.y);
@@ -114,6 +158,7 @@ void fadein(HWND window, Gdiplus::Image& panel, const char16_t* fontfamily) {
 
 void PaintSplash(void* window) {
   if (fadedone || !background || !gdiplusrunning) return;
+  putbackdrop(static_cast<HWND>(window));
   fadein(static_cast<HWND>(window), *background, captionfont);
   fadedone = true;
   delete background;  // not drawn again: later calls return at once

@@ -9,8 +9,14 @@ void startup();           // starts GDI+ (once, before any other thread)
 void LoadSplashImages();  // decodes both pictures from the program's own bytes
 
 // For the loader window (a HWND passed as void*, so this header stays portable):
-void startanimation(void* window);  // starts the bar centred in the window's client area
-void PaintSplash(void* window);     // the fade-in, once; later calls draw nothing
+// startanimation, at WM_CREATE before the window shows: keeps a copy of the
+// screen beneath the window (the backdrop the panel fades in over) and starts
+// the bar centred in the client area.
+void startanimation(void* window);
+// PaintSplash, at every WM_PAINT: the first call puts the backdrop into the
+// window and fades the panel in over it (about 550 ms); later calls draw
+// nothing and open no paint cycle.
+void PaintSplash(void* window);
 void shutdown();                    // stops the bar's thread, then shuts GDI+ down
 
 }  // namespace kelvane::splash
