@@ -104,8 +104,9 @@ TEST_F(Builder, FailuresLeaveNoPackageBehind) {
     // Only the folder that stood in the package's way may remain under its name.
     std::vector<fs::direntry> entries;
     fs::listfolder(work, entries);
-    for (const auto& e : entries)
+    for (const auto& e : entries) {
       if (e.name == "install_test.exe") EXPECT_TRUE(e.folder && !e.link) << c.what;
+    }
   }
 }
 

@@ -1,0 +1,214 @@
+"""Builder mode end to end under wine: the real stub turns "app" and "setup"
+into install_test.exe; the trailer, ranges and digests are checked here, the
+archives with Info-ZIP's unzip and Python's zipfile, and the reader (the
+extract tool, which reads a package as the extraction worker does) gets every
+setup file back, also from an archive that Info-ZIP's zip wrote."""
+import argparse
+import hashlib
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+args = None
+
+SETUP = {
+    "setup/qSetup.exe": os.urandom(100000),
+    "setup/config.xml": b'<?xml version="1.0"?><root><source path=""/></root>',
+    "setup/LoaderIcon.ico": b"not really an icon",
+    "setup/empty.txt": b"",
+    "setup/.hidden": b"dot name",
+    "setup/caf\u00e9 \u00dcber.txt": b"code page 1252 holds these",
+    "setup/lib/a/b/deep.bin": os.urandom(5000),
+    "setup/lib/.cfg": b"x" * 40000,
+}
+APP = {
+    "app/customData.ini": b"[app]\nkey=value\n",
+    "app/data/big.bin": os.urandom(200000),
+    "app/data/empty": b"",
+}
+EMPTY_FOLDERS = ["setup/nothing", "setup/lib/void/deeper", "app/none"]
+
+
+def sampled_digest(data):
+    step = len(data) // 9
+    if step >= 4096:
+        data = b"".join(data[i * step:i * step + 4096] for i in range(8)) + data[-4096:]
+    return hashlib.md5(data).hexdigest()
+
+
+def make_tree(root, files, folders=()):
+    for name, data in files.items():
+        path = os.path.join(root, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+    for folder in folders:
+        os.makedirs(os.path.join(root, folder), exist_ok=True)
+
+
+def stored_name(info):
+    # Names without the UTF-8 flag are decoded as code page 437 by zipfile;
+    # the builder stores them in its ANSI code page, 1252 in these runs.
+    return info.filename.encode("cp437").decode("cp1252")
+
+
+def trailer(package):
+    setup_offset, setup_digest, app_offset, app_digest = struct.unpack("<I32sI32s", package[-72:])
+    return setup_offset, setup_digest.decode(), app_offset, app_digest.decode()
+
+
+class Builder(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="builder-", dir=args.build)
+        self.temp = os.path.join(self.dir, "temp")
+        self.work = os.path.join(self.dir, "work")
+        os.makedirs(self.work)
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def run_wine(self, program, *argv):
+        env = dict(os.environ, KELVANE_TEMP_DIR=self.temp, LC_ALL="C.UTF-8")
+        result = subprocess.run([args.wine_run, args.build, program, *argv], cwd=self.work, env=env,
+                                capture_output=True, timeout=120)
+        return result.returncode, result.stdout.decode("cp1252", "replace")
+
+    def build(self):
+        return self.run_wine(args.stub)
+
+    def package(self):
+        with open(os.path.join(self.work, "install_test.exe"), "rb") as f:
+            return f.read()
+
+    def extract(self, package_name, target):
+        return self.run_wine(args.extract, package_name, target)
+
+    def assert_tree(self, root, files):
+        for name, data in files.items():
+            with open(os.path.join(root, name), "rb") as f:
+                self.assertEqual(f.read(), data, name)
+
+    def test_package_layout_archives_and_reader(self):
+        make_tree(self.work, {**SETUP, **APP}, EMPTY_FOLDERS)
+        code, out = self.build()
+        self.assertEqual(code, 0, out)
+        package = self.package()
+        setup_offset, setup_digest, app_offset, app_digest = trailer(package)
+        with open(os.path.join(self.temp, "qlib.zip"), "rb") as f:
+            qlib = f.read()
+        with open(os.path.join(self.temp, "test.zip"), "rb") as f:
+            test = f.read()
+        # stub | setup archive | app archive | trailer, with no gaps
+        self.assertGreaterEqual(setup_offset, 1950720)
+        self.assertEqual(package[setup_offset:app_offset], qlib)
+        self.assertEqual(package[app_offset:-72], test)
+        self.assertEqual(len(package), app_offset + len(test) + 72)
+        self.assertEqual(setup_digest, sampled_digest(qlib))
+        self.assertEqual(app_digest, sampled_digest(test))
+        self.assertGreater(len(test), 36864)  # a sampled digest, not a plain one
+
+        for archive, files in (("qlib.zip", SETUP), ("test.zip", APP)):
+            path = os.path.join(self.temp, archive)
+            tested = subprocess.run(["unzip", "-t", path], capture_output=True)
+            self.assertEqual(tested.returncode, 0, tested.stdout + tested.stderr)
+            self.assertIn(b"No errors detected", tested.stdout)
+            with zipfile.ZipFile(path) as z:
+                self.assertIsNone(z.testzip())
+                self.assertEqual(z.comment, b"")
+                infos = z.infolist()
+                self.assertEqual(sorted(stored_name(i) for i in infos),
+                                 sorted(n.replace("/", "\\") for n in files))
+                for info in infos:
+                    name = stored_name(info)
+                    self.assertEqual(info.compress_type, zipfile.ZIP_DEFLATED, name)
+                    self.assertEqual(info.flag_bits, 2, name)
+                    self.assertEqual(info.create_version, 0, name)
+                    self.assertEqual(info.create_system, 0, name)
+                    self.assertEqual(info.extract_version, 20, name)
+                    self.assertEqual(info.date_time, (1980, 1, 0, 0, 0, 0), name)
+                    self.assertEqual(info.extra, b"", name)
+                    self.assertEqual(info.comment, b"", name)
+                    self.assertEqual(info.external_attr, 0, name)
+                    self.assertEqual(z.read(info), files[name.replace("\\", "/")], name)
+            # Each local header holds the same fixed fields, without extra fields.
+            with open(path, "rb") as f:
+                data = f.read()
+            for info in infos:
+                version, flags, method, time, date = struct.unpack_from("<HHHHH", data, info.header_offset + 4)
+                self.assertEqual((version, flags, method, time, date), (20, 2, 8, 0, 0x20), info.filename)
+                self.assertEqual(struct.unpack_from("<H", data, info.header_offset + 28)[0], 0, info.filename)
+
+        # The reader gets every setup file back, byte for byte.
+        code, out = self.extract("install_test.exe", "target")
+        self.assertEqual(code, 0, out)
+        self.assertIn("count %d" % len(SETUP), out)
+        self.assertIn("setup %s app %s" % (setup_digest, app_digest), out)
+        self.assert_tree(os.path.join(self.work, "target"), SETUP)
+
+        # A second build from the same folders gives the same bytes.
+        code, out = self.build()
+        self.assertEqual(code, 0, out)
+        self.assertEqual(self.package(), package)
+
+    def test_reader_reads_an_archive_from_info_zip(self):
+        # Info-ZIP stores the Unix names' UTF-8 bytes, not code page 1252: ASCII names only.
+        setup = {name: data for name, data in SETUP.items() if name.isascii()}
+        make_tree(self.work, setup, EMPTY_FOLDERS)
+        # zip -9 writes folder entries and slashes; its local headers carry extra fields.
+        subprocess.run(["zip", "-9", "-r", "-q", "setup.zip", "setup"], cwd=self.work, check=True)
+        with open(os.path.join(self.work, "setup.zip"), "rb") as f:
+            archive = f.read()
+        empty = b"PK\x05\x06" + b"\0" * 18
+        stub = b"MZ" + b"\0" * 1000
+        package = stub + archive + empty + struct.pack(
+            "<I32sI32s", len(stub), sampled_digest(archive).encode(), len(stub) + len(archive),
+            sampled_digest(empty).encode())
+        with open(os.path.join(self.work, "package.exe"), "wb") as f:
+            f.write(package)
+        code, out = self.extract("package.exe", "target")
+        self.assertEqual(code, 0, out)
+        self.assert_tree(os.path.join(self.work, "target"), setup)
+        for folder in (f for f in EMPTY_FOLDERS if f.startswith("setup/")):
+            self.assertTrue(os.path.isdir(os.path.join(self.work, "target", folder)), folder)
+
+    def test_missing_folders_give_empty_archives(self):
+        code, out = self.build()
+        self.assertEqual(code, 0, out)
+        self.assertIn("Cannot get handle for file app", out)
+        package = self.package()
+        setup_offset, setup_digest, app_offset, app_digest = trailer(package)
+        self.assertEqual(app_offset - setup_offset, 22)
+        self.assertEqual(len(package) - 72 - app_offset, 22)
+        self.assertEqual(app_digest, hashlib.md5(package[app_offset:-72]).hexdigest())
+
+    def test_failures_leave_no_package(self):
+        cases = [
+            ("package cannot be created", lambda: os.makedirs(os.path.join(self.work, "install_test.exe")),
+             "Open install_test.exe failed!"),
+            ("name outside the code page", lambda: make_tree(self.work, {"setup/\u4e2d.txt": b"x"}),
+             "does not fit the ANSI code page"),
+        ]
+        for what, arrange, message in cases:
+            with self.subTest(what):
+                shutil.rmtree(self.work)
+                os.makedirs(self.work)
+                arrange()
+                code, out = self.build()
+                self.assertEqual(code, 255, out)
+                self.assertIn(message, out)
+                self.assertFalse(os.path.isfile(os.path.join(self.work, "install_test.exe")), out)
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--stub", required=True)
+    parser.add_argument("--extract", required=True)
+    parser.add_argument("--wine-run", required=True)
+    args, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest)
