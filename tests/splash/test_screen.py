@@ -1,11 +1,14 @@
-"""The splash on a real X screen: the stand-in loader window runs under wine
-on the session's Xvfb (white root window); screenshots taken with xwd show a
-580 x 54 window centred on the screen, the faded panel darker than the root
-with rounded corners lighter than its middle, and the bar in row 25 from
-x = 40 to x = 540, its highlight moving. The first screenshot is kept as a
-PNG beside the test."""
+"""The splash on a real X screen (the session's Xvfb, white root window),
+in screenshots taken with xwd: a 580 x 54 window centred on the screen, the
+faded panel darker than the root with rounded corners lighter than its
+middle, and the bar in row 25 from x = 40 to x = 540 with its highlight
+moving. Shown twice: by a stand-in for the loader window that keeps the
+splash up undisturbed, and by the real program while it installs a package.
+Each first screenshot is kept as a PNG beside the test."""
 import argparse
 import os
+import shutil
+import tempfile
 import struct
 import subprocess
 import sys
@@ -61,60 +64,119 @@ def bluish(pixel):
     return b >= 200 and b > r + 60
 
 
-def brightest(row, left):
-    lit = [x for x in range(left + 40, left + 540) if bluish(row[x])]
-    return max(lit, key=lambda x: row[x][1]) if lit else None
+def shoot(env):
+    return subprocess.run(["xwd", "-root", "-silent"], env=env, capture_output=True, check=True).stdout
+
+
+def find_window(env, name, tries=100):
+    for _ in range(tries):
+        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name], env=env,
+                               capture_output=True, text=True).stdout.split()
+        if found:
+            return found[0]
+        time.sleep(0.1)
+    return None
+
+
+def geometry(env, window):
+    out = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window], env=env, capture_output=True,
+                         text=True, check=True).stdout
+    place = dict(line.split("=", 1) for line in out.split())
+    return int(place["X"]), int(place["Y"]), int(place["WIDTH"]), int(place["HEIGHT"])
 
 
 class Screen(unittest.TestCase):
-    def test_splash_window_on_a_white_screen(self):
+    def check_splash(self, place, shots, png, hidden=None):
+        """The splash in two screenshots; `hidden` is a screen rectangle
+        (x, y, width, height) covered by another window, left out."""
+        width, height, rows = read_xwd(shots[0])
+        write_png(png, width, height, rows)
+        _, _, later = read_xwd(shots[1])
+
+        def visible(x, y):
+            return not hidden or not (hidden[0] <= x < hidden[0] + hidden[2] and hidden[1] <= y < hidden[1] + hidden[3])
+
+        left, top, w, h = place
+        self.assertEqual((w, h), (580, 54))
+        self.assertEqual((left, top), ((width - 580) // 2, (height - 54) // 2))
+
+        white = (255, 255, 255)
+        for x, y in [(left - 3, top + 27), (left + 583, top + 27), (left + 20, top - 3), (left + 20, top + 57)]:
+            self.assertEqual(rows[y][x], white, "root window at %d,%d" % (x, y))
+        middles = [rows[top + 40][left + x] for x in (30, 290, 549) if visible(left + x, top + 40)]
+        self.assertTrue(middles)
+        for middle in middles:
+            self.assertTrue(all(40 < c < 200 for c in middle), middle)
+        for x, y in [(left, top), (left + 579, top), (left, top + 53), (left + 579, top + 53)]:
+            self.assertGreater(sum(rows[y][x]), sum(middles[0]) + 150, "corner %d,%d" % (x, y))
+
+        bar, span = rows[top + 25], [x for x in range(left + 40, left + 540) if visible(x, top + 25)]
+        self.assertGreaterEqual(sum(bluish(bar[x]) for x in span), len(span) - 10)
+        self.assertFalse(bluish(bar[left + 38]) or bluish(bar[left + 541]))
+        self.assertFalse(any(bluish(rows[top + 23][x]) for x in span))
+        moved = [x for x in span if bar[x] != later[top + 25][x]]
+        self.assertTrue(moved, "the highlight did not move")
+
+    def test_stand_in_window(self):
         env = session_env()
         proc = subprocess.Popen([args.wine_run, args.build, args.program, "4000"], env=env,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         try:
-            window = None
-            for _ in range(100):
-                found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Kelvane$"], env=env,
-                                       capture_output=True, text=True).stdout.split()
-                if found:
-                    window = found[0]
-                    break
-                time.sleep(0.1)
+            window = find_window(env, "^Kelvane$")
             self.assertIsNotNone(window, "no visible window called Kelvane")
-            geometry = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window], env=env,
-                                      capture_output=True, text=True, check=True).stdout
-            place = dict(line.split("=", 1) for line in geometry.split())
+            place = geometry(env, window)
             time.sleep(1.2)  # the fade takes about 550 ms
-            shots = []
-            for _ in range(2):
-                shots.append(subprocess.run(["xwd", "-root", "-silent"], env=env, capture_output=True,
-                                            check=True).stdout)
-                time.sleep(0.3)
+            shots = [shoot(env)]
+            time.sleep(0.3)
+            shots.append(shoot(env))
         finally:
             _, err = proc.communicate(timeout=60)
         self.assertEqual(proc.returncode, 0, err.decode("utf-8", "replace"))
+        self.check_splash(place, shots, args.shot)
 
-        width, height, rows = read_xwd(shots[0])
-        write_png(args.shot, width, height, rows)
-        _, _, later = read_xwd(shots[1])
+    def test_loader_installing_a_package(self):
+        # A package whose stored app digest cannot match: the loader's window
+        # stays up with its "Warnning" box until OK is pressed.
+        env = session_env()
+        folder = tempfile.mkdtemp(prefix="splash-screen-", dir=args.build)
+        try:
+            for name, data in [("app/readme.txt", b"app"), ("setup/config.xml", b"<config><source path=''/></config>"),
+                               ("setup/qSetup.exe", open(args.setup, "rb").read())]:
+                os.makedirs(os.path.dirname(os.path.join(folder, name)), exist_ok=True)
+                with open(os.path.join(folder, name), "wb") as f:
+                    f.write(data)
+            run_env = dict(env, KELVANE_TEMP_DIR=os.path.join(folder, "temp"))
+            built = subprocess.run([args.wine_run, args.build, args.stub], cwd=folder, env=run_env,
+                                   capture_output=True, timeout=120)
+            package = os.path.join(folder, "install_test.exe")
+            self.assertTrue(os.path.isfile(package), built.stdout.decode("utf-8", "replace"))
+            with open(package, "r+b") as f:
+                f.seek(-32, os.SEEK_END)
+                first = f.read(1)
+                f.seek(-32, os.SEEK_END)
+                f.write(bytes((first[0] ^ 1,)))
 
-        left, top = int(place["X"]), int(place["Y"])
-        self.assertEqual((int(place["WIDTH"]), int(place["HEIGHT"])), (580, 54))
-        self.assertEqual((left, top), ((width - 580) // 2, (height - 54) // 2))
-
-        white = (255, 255, 255)
-        for x, y in [(left - 3, top + 27), (left + 583, top + 27), (left + 290, top - 3), (left + 290, top + 57)]:
-            self.assertEqual(rows[y][x], white, "root window at %d,%d" % (x, y))
-        middle = rows[top + 40][left + 290]
-        self.assertTrue(all(40 < c < 200 for c in middle), middle)
-        for x, y in [(left, top), (left + 579, top), (left, top + 53), (left + 579, top + 53)]:
-            self.assertGreater(sum(rows[y][x]), sum(middle) + 150, "corner %d,%d" % (x, y))
-
-        bar = rows[top + 25]
-        self.assertGreaterEqual(sum(bluish(bar[x]) for x in range(left + 40, left + 540)), 490)
-        self.assertFalse(bluish(bar[left + 38]) or bluish(bar[left + 541]))
-        self.assertFalse(any(bluish(rows[top + 23][x]) for x in range(left + 40, left + 540)))
-        self.assertNotEqual(brightest(bar, left), brightest(later[top + 25], left), "the highlight did not move")
+            proc = subprocess.Popen([args.wine_run, args.build, package], cwd=folder, env=run_env,
+                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            try:
+                window = find_window(env, "^Kelvane$")
+                self.assertIsNotNone(window, "no visible window called Kelvane")
+                place = geometry(env, window)
+                box = find_window(env, "^Warnning$", tries=300)
+                self.assertIsNotNone(box, "no message box")
+                time.sleep(1.0)  # the fade is over by now
+                shots = [shoot(env)]
+                time.sleep(0.3)
+                shots.append(shoot(env))
+                covered = geometry(env, box)
+                subprocess.run(["xdotool", "windowfocus", "--sync", box], env=env, check=True)
+                subprocess.run(["xdotool", "key", "Return"], env=env, check=True)
+            finally:
+                out, _ = proc.communicate(timeout=60)
+            self.assertEqual(proc.returncode, 0, out.decode("utf-8", "replace"))
+            self.check_splash(place, shots, args.loader_shot, hidden=covered)
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
 
 
 if __name__ == "__main__":
@@ -122,6 +184,9 @@ if __name__ == "__main__":
     parser.add_argument("--build", required=True)
     parser.add_argument("--program", required=True)
     parser.add_argument("--wine-run", required=True)
-    parser.add_argument("--shot", required=True, help="where to keep the screenshot as PNG")
+    parser.add_argument("--stub", required=True, help="the bare stub, kelvane.exe")
+    parser.add_argument("--setup", required=True, help="the setup program to put in the package")
+    parser.add_argument("--shot", required=True, help="where to keep the stand-in's screenshot as PNG")
+    parser.add_argument("--loader-shot", required=True, help="where to keep the loader's screenshot as PNG")
     args, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest)

@@ -1,0 +1,2 @@
+/* The setup program of the screen test's package: ends at once. */
+int main(void) { return 0; }
