@@ -107,11 +107,26 @@ inline void put32(std::string& s, std::uint32_t v) {
 // A zip archive written by hand, for what the archive writer never produces.
 struct handentry {
   std::string name;                         // in the central directory
-  std::string data;                         // stored (method 0) as it is
+  std::string data;                         // stored (method 0) as it is, unless deflated
   std::optional<std::string> localname{};   // another name in the local header
   std::optional<std::uint32_t> crc{};       // a wrong CRC-32 in both headers
   std::optional<std::uint32_t> size{};      // another uncompressed size in both headers
+  bool deflated = false;                    // method 8, raw deflate at level 9
 };
+
+inline std::string rawdeflate(const std::string& data) {
+  z_stream z{};
+  deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&z, data.size()), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
 
 inline std::string handzip(const std::vector<handentry>& entries) {
   std::string out, central;
@@ -119,16 +134,18 @@ inline std::string handzip(const std::vector<handentry>& entries) {
     std::uint32_t crc = e.crc.value_or(crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), e.data.size()));
     std::uint32_t size = e.size.value_or(static_cast<std::uint32_t>(e.data.size()));
     std::string local = e.localname.value_or(e.name);
+    std::string packed = e.deflated ? rawdeflate(e.data) : e.data;
+    std::uint32_t method = e.deflated ? 8 : 0, packedsize = static_cast<std::uint32_t>(packed.size());
     std::uint32_t offset = static_cast<std::uint32_t>(out.size());
     put32(out, 0x04034b50);
-    put16(out, 20), put16(out, 0), put16(out, 0), put32(out, 0x00200000);
-    put32(out, crc), put32(out, static_cast<std::uint32_t>(e.data.size())), put32(out, size);
+    put16(out, 20), put16(out, 0), put16(out, method), put32(out, 0x00200000);
+    put32(out, crc), put32(out, packedsize), put32(out, size);
     put16(out, static_cast<std::uint32_t>(local.size())), put16(out, 0);
-    out += local + e.data;
+    out += local + packed;
 
     put32(central, 0x02014b50);
-    put16(central, 0), put16(central, 20), put16(central, 0), put16(central, 0), put32(central, 0x00200000);
-    put32(central, crc), put32(central, static_cast<std::uint32_t>(e.data.size())), put32(central, size);
+    put16(central, 0), put16(central, 20), put16(central, 0), put16(central, method), put32(central, 0x00200000);
+    put32(central, crc), put32(central, packedsize), put32(central, size);
     put16(central, static_cast<std::uint32_t>(e.name.size())), put16(central, 0), put16(central, 0);
     put16(central, 0), put16(central, 0), put32(central, 0), put32(central, offset);
     central += e.name;

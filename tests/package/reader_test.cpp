@@ -137,23 +137,28 @@ TEST_F(PackageReader, RefusesTrailersThatDescribeNoRangesInsideTheFile) {
 }
 
 TEST_F(PackageReader, AcceptsALocalNameOfAnotherLength) {
-  struct { const char* local; std::optional<std::uint32_t> crc; int expected; } cases[] = {
-      {"setup\\a-much-longer-local-name.txt", {}, 0},
-      {"x", {}, 0},
-      {"", {}, 0},
-      {"setup\\b.txt", {}, 0},        // same length, other text: never checked
-      {"y", 0x12345678u, UNZ_CRCERROR},  // still checked: the CRC
+  struct { const char* local; bool deflated; std::optional<std::uint32_t> crc; int expected; } cases[] = {
+      {"setup\\a-much-longer-local-name.txt", false, {}, 0},
+      {"x", false, {}, 0},
+      {"", false, {}, 0},
+      {"setup\\b.txt", false, {}, 0},        // same length, other text: never checked
+      {"y", false, 0x12345678u, UNZ_CRCERROR},  // still checked: the CRC
+      {"setup\\a-much-longer-local-name.txt", true, {}, 0},
+      {"x", true, {}, 0},
+      {"x", true, 0x12345678u, UNZ_CRCERROR},
   };
   for (const auto& c : cases) {
-    std::string data = noise(5000, 11);
-    std::string archive = handzip({{"setup\\a.txt", data, std::string(c.local), c.crc}, {"setup\\next.txt", "next"}});
+    // Text that deflates well, so inflating takes several output chunks.
+    std::string data = std::string(20000, 'a') + noise(5000, 11) + std::string(20000, 'b');
+    std::string archive = handzip(
+        {{"setup\\a.txt", data, std::string(c.local), c.crc, {}, c.deflated}, {"setup\\next.txt", "next", {}, {}, {}, true}});
     dataunzip reader;
     char s[33], a[33];
     ASSERT_TRUE(reader.unzipfopen(place(makepackage("stub", archive, handzip({}))), s, a));
     std::string name, got;
-    EXPECT_EQ(reader.fileread(name, got), c.expected) << c.local;
+    EXPECT_EQ(reader.fileread(name, got), c.expected) << c.local << c.deflated;
     EXPECT_EQ(name, "setup\\a.txt");
-    EXPECT_EQ(got, data) << c.local;
+    EXPECT_EQ(got, data) << c.local << c.deflated;
     ASSERT_EQ(reader.nextfile(0), 0);
     EXPECT_EQ(reader.fileread(name, got), 0);
     EXPECT_EQ(got, "next");
@@ -165,6 +170,8 @@ TEST_F(PackageReader, DamagedEntriesAreReportedAsFailures) {
   struct { const char* what; handentry entry; } cases[] = {
       {"wrong CRC", {"setup\\a.txt", "payload", {}, 0xDEADBEEFu}},
       {"data shorter than its size", {"setup\\a.txt", "payload", {}, {}, 100u}},
+      {"deflated data shorter than its size", {"setup\\a.txt", "payload", {}, {}, 100u, true}},
+      {"mismatched name, data shorter than its size", {"setup\\a.txt", "payload", "a", {}, 100u, true}},
   };
   for (const auto& c : cases) {
     dataunzip reader;
