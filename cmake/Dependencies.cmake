@@ -1,4 +1,7 @@
 # zlib, minizip and GoogleTest, all from Debian's packages.
+if(WIN32)
+  set(ZLIB_USE_STATIC_LIBS ON)  # libz.a, not the import library of zlib1.dll
+endif()
 find_package(ZLIB REQUIRED)
 
 if(WIN32)
