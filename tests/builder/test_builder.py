@@ -176,6 +176,19 @@ class Builder(unittest.TestCase):
         for folder in (f for f in EMPTY_FOLDERS if f.startswith("setup/")):
             self.assertTrue(os.path.isdir(os.path.join(self.work, "target", folder)), folder)
 
+    def test_links_to_folders_are_not_followed(self):
+        make_tree(self.work, {"setup/a.txt": b"a", "app/b.txt": b"b"})
+        outside = os.path.join(self.dir, "outside")
+        make_tree(outside, {"secret.txt": b"s"})
+        os.symlink("..", os.path.join(self.work, "app", "loop"))  # a cycle
+        os.symlink(outside, os.path.join(self.work, "setup", "elsewhere"))
+        code, out = self.build()
+        self.assertEqual(code, 0, out)
+        for archive, names in (("qlib.zip", ["setup\\a.txt"]), ("test.zip", ["app\\b.txt"])):
+            with zipfile.ZipFile(os.path.join(self.temp, archive)) as z:
+                self.assertEqual([stored_name(i) for i in z.infolist()], names)
+        self.assertIn("is a link to a folder: not followed", out)
+
     def test_missing_folders_give_empty_archives(self):
         code, out = self.build()
         self.assertEqual(code, 0, out)

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <unzip.h>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -215,17 +217,29 @@ TEST_F(TreeWalk, IntitempClearsTheWorkspaceSetupFolder) {
   EXPECT_FALSE(intitemp());  // a first run: no old folder
 }
 
-#ifndef _WIN32
+// A link is made to point at `target` (a folder when `folder`).
+bool makelink(const std::string& link, const std::string& target, bool folder) {
+#ifdef _WIN32
+  std::u16string l = towide(link), t = towide(target);
+  return CreateSymbolicLinkW(reinterpret_cast<const wchar_t*>(l.c_str()), reinterpret_cast<const wchar_t*>(t.c_str()),
+                             folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) != 0;
+#else
+  return symlink(target.c_str(), link.c_str()) == 0;
+#endif
+}
+
 TEST_F(TreeWalk, LinksAreRemovedNeverFollowed) {
   maketree(scratch.path(), {{"outside\\precious.txt", "p"}, {"outside\\sub\\deep.txt", "d"}, {"old\\a.txt", "a"}});
-  ASSERT_EQ(symlink(scratch.file("outside").c_str(), scratch.file("old/tofolder").c_str()), 0);
-  ASSERT_EQ(symlink(scratch.file("outside/precious.txt").c_str(), scratch.file("old/tofile").c_str()), 0);
-  ASSERT_EQ(symlink("/nonexistent", scratch.file("old/dangling").c_str()), 0);
+  std::string old = scratch.file("old") + fs::separator();
+  if (!makelink(old + "tofolder", scratch.file("outside"), true)) GTEST_SKIP() << "no symbolic links here";
+  ASSERT_TRUE(makelink(old + "tofile", scratch.file("outside") + fs::separator() + "precious.txt", false));
   EXPECT_TRUE(filelist::deletepath(scratch.file("old")));
   EXPECT_FALSE(fs::isfolder(scratch.file("old")));
-  EXPECT_EQ(readfile(scratch.file("outside/precious.txt")), "p");
-  EXPECT_EQ(readfile(scratch.file("outside/sub/deep.txt")), "d");
+  EXPECT_EQ(readfile(scratch.file("outside") + fs::separator() + "precious.txt"), "p");
+  EXPECT_EQ(readfile(scratch.file("outside") + fs::separator() + fs::nativepath("sub\\deep.txt")), "d");
 }
+
+#ifndef _WIN32
 
 TEST_F(TreeWalk, ArchiveWalkEndsOnLinkCycles) {
   maketree(scratch.path(), {{"app\\a.txt", "a"}, {"target.txt", "t"}});
