@@ -268,7 +268,8 @@ bool dataunzip::filewrite(const std::string& data, const std::string& name, cons
   for (std::size_t i = 0; i < levels.size(); ++i) {
     path += levels[i];
     if (i + 1 == levels.size() && !isfolder) break;
-    fs::makefolder(path);  // one that exists already is fine
+    // One that exists already is fine, unless it is a link: never write through one.
+    if (!fs::makefolder(path)) return false;
     path += fs::separator();
   }
   if (isfolder) return fs::isfolder(path);

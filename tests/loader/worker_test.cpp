@@ -109,7 +109,8 @@ TEST_F(Worker, CompletePackageExtractsEveryEntryUnchanged) {
   EXPECT_EQ(extractsetup(writepackage(package(setup_))), extraction::complete);
   EXPECT_EQ(fs::currentfolder(), before);
   for (const auto& e : setup_) {
-    if (e.name != "setup\\config.xml") EXPECT_EQ(extracted(e.name), e.data) << e.name;
+    if (e.name == "setup\\config.xml") continue;
+    EXPECT_EQ(extracted(e.name), e.data) << e.name;
   }
   EXPECT_EQ(extracted("setup\\config.xml").find("\"old\""), std::string::npos) << "configuration not patched";
 }
@@ -172,7 +173,8 @@ TEST_F(Worker, ArchiveFailingAfterKEntriesKeepsThoseK) {
     bytes[record + 1] ^= 0x7f;  // entry k's directory record is unreadable
     EXPECT_EQ(extractsetup(writepackage(bytes)), extraction::failed) << k;
     for (std::size_t i = 0; i < setup_.size(); ++i) {
-      if (setup_[i].name != "setup\\config.xml") EXPECT_EQ(exists(setup_[i].name), i < k) << k << " " << i;
+      if (setup_[i].name == "setup\\config.xml") continue;
+      EXPECT_EQ(exists(setup_[i].name), i < k) << k << " " << i;
     }
   }
 }
