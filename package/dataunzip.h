@@ -37,14 +37,21 @@ class dataunzip {
   // archive ranges into setupout and appout (33 bytes each), opens the setup
   // archive in place and makes the workspace the current folder. True when
   // all of that succeeded; on false nothing is open and the digests are empty.
+  // A trailer is trusted only as far as it describes ranges inside the file
+  // (setup_offset <= app_offset <= file size - 72); any other package, and
+  // one with no zip archive ending at app_offset, is refused. Digests read
+  // only the nine samples of each range, whatever its size.
   bool unzipfopen(const std::string& path, char setupout[33], char appout[33]);
 
   std::uint32_t count() const { return count_; }  // entries of the setup archive
   const packagetrailer& trailer() const { return trailer_; }
 
   // Reads the current entry: its stored name (ANSI code page, backslashes) and
-  // its whole inflated data. 0 when the entry was read completely and passed
-  // its CRC check; -1 or a negative minizip code otherwise.
+  // its whole inflated data. 0 when the entry was read completely (as many
+  // bytes as its size says) and passed its CRC check; -1 or a negative
+  // minizip code otherwise (UNZ_CRCERROR, -105, with the data delivered). An
+  // entry whose local header gives another name length than its central
+  // record is accepted; its data follows the local header's own name.
   int fileread(std::string& name, std::string& data);
 
   // Writes one entry below `folder` (UTF-8; the current folder when empty),
