@@ -9,15 +9,15 @@
 # INSTALL_FOLDER (default: build/windows/example/installed).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build/windows"
+build=$(realpath -m "${KELVANE_BUILD:-$root/build/windows}")  # the windows preset's tree
 target=$(realpath -m "${1:-$build/example/installed}")
 cd "$root"
 
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target kelvane example
+cmake --preset windows -B "$build" >/dev/null
+cmake --build "$build" -j2 --target kelvane example
 if [ -z "${DISPLAY:-}" ]; then
   cmake/wine-session.sh start "$build"
-  trap 'cmake/wine-session.sh stop "$build"' EXIT
+  trap '"$root/cmake/wine-session.sh" stop "$build"' EXIT
   # Two arguments: KZQAUTOI=1 (unattended, no window) and KZQPATHI.
   loaderargs=(1 "Z:$(echo "$target" | tr / '\\')")
 else
