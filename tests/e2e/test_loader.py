@@ -357,12 +357,21 @@ class DamagedSetupArchive(LoaderCase):
                 config = bytes.fromhex(seen["config_hex"]).decode("utf-8")
                 self.assertIn("install_test.exe", config)  # patched all the same
 
+class Endings(LoaderCase):
+    """The loader never hangs: what cannot go on ends the run with -1."""
+
     def test_missing_setup_program_ends_with_minus_one(self):
         setup = self.setup_files()
         del setup["qSetup.exe"]
         run = self.run_loader(self.write_package(self.assembled(setup=setup)))
         self.assertEqual(run.returncode, 255, run.stdout)
         self.assertEqual(run.boxes, [])
+        self.assertFalse(os.path.exists(self.report))
+
+    def test_no_screen_ends_with_minus_one(self):
+        run = self.run_loader(self.write_package(self.assembled()), env={"DISPLAY": ":4242"})  # a screen that is not there
+        self.assertEqual(run.returncode, 255, run.stdout)
+        self.assertIn("cannot create the window", run.stdout)
         self.assertFalse(os.path.exists(self.report))
 
 
