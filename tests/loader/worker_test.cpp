@@ -1,4 +1,5 @@
 #include "loader/worker.h"
+#include "loader/startup.h"
 
 #include <gtest/gtest.h>
 #include <zip.h>
@@ -178,6 +179,22 @@ TEST_F(Worker, ArchiveFailingAfterKEntriesKeepsThoseK) {
     }
   }
 }
+
+#ifndef _WIN32
+// Without a window the same steps run in turn: extraction, then the setup
+// program, found whatever letter case the archive gave its name, started
+// with no arguments in the loader's current folder, and awaited.
+TEST_F(Worker, HandOffRunsTheSetupProgramAndWaits) {
+  std::string marker = scratch_.file("ran.txt");
+  std::vector<entry> setup = {{"setup\\QSETUP.EXE", "#!/bin/sh\necho \"$#:$(pwd)\" > '" + marker + "'\nexit 7\n"},
+                              {"setup\\config.xml", "<setup><source path=\"old\"/></setup>"}};
+  std::string path = writepackage(package(setup));
+  EXPECT_EQ(startup({path}), 0);
+  EXPECT_EQ(readall(marker), "0:" + fs::currentfolder() + "\n");
+  EXPECT_EQ(extracted("setup\\uninstall.exe"), setup[0].data);
+  EXPECT_NE(extracted("setup\\config.xml").find(path), std::string::npos);
+}
+#endif
 
 }  // namespace
 }  // namespace kelvane
