@@ -162,6 +162,16 @@ TEST_F(ArchiveTest, FilesTooLargeForAnEntryAreRefused) {
   ASSERT_TRUE(writer.closezipfile());
 }
 
+TEST_F(ArchiveTest, AReadErrorIsReported) {
+  // The process's own memory file opens, but reading its first page fails.
+  datazip writer(archive);
+  ASSERT_TRUE(writer.zipfopen());
+  insidefolder root("/");
+  EXPECT_FALSE(writer.putfileinzip("proc\\self\\mem"));
+  EXPECT_EQ(writer.lasterror(), -1);
+  EXPECT_TRUE(writer.closezipfile());
+}
+
 TEST_F(ArchiveTest, AFailedWriteIsReported) {
   writefile("noise.bin", noise(300000));
   datazip writer("/dev/full");
