@@ -39,37 +39,8 @@ T* gdipnew(Args... args) {
   return memory ? ::new (memory) T(args...) : nullptr;
 }
 
-}  // namespace
-
-IStream* memorystream(const unsigned char* bytes, unsigned size) {
-  // Movable memory, as streams over global memory expect.
-  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
-  if (!block) return nullptr;
-  void* copy = GlobalLock(block);
-  if (!copy) return nullptr;
-  std::memcpy(copy, bytes, size);
-  GlobalUnlock(block);
-  IStream* stream = nullptr;
-  if (CreateStreamOnHGlobal(block, FALSE, &stream) != S_OK) return nullptr;
-  return stream;
-}
-
-Gdiplus::Image* backgroundpicture() { return background; }
-GIFImage* animatedpicture() { return animated; }
-
-void startup() {
-  Gdiplus::GdiplusStartupInput input;  // version 1
-  gdiplusrunning = Gdiplus::GdiplusStartup(&gdiplustoken, &input, nullptr) == Gdiplus::Ok;
-}
-
-void LoadSplashImages() {
-  if (!gdiplusrunning) return;
-  if (IStream* stream = memorystream(panel_png, panel_png_size)) background = gdipnew<Gdiplus::Image>(stream, FALSE);
-  if (IStream* stream = memorystream(bar_gif, bar_gif_size)) animated = gdipnew<GIFImage>(stream, FALSE);
-}
-
-namespace {
-
+// Copies the screen under the client area; at WM_CREATE the window is not
+// shown yet, so this is what the user sees there.
 void keepbackdrop(HWND window, const RECT& client) {
   POINT origin{0, 0};
   ClientToScreen(window, &origin);
@@ -85,6 +56,7 @@ void keepbackdrop(HWND window, const RECT& client) {
   ReleaseDC(nullptr, screen);
 }
 
+// Puts the kept screen into the window once, then lets it go.
 void putbackdrop(HWND window) {
   if (!backdrop) return;
   BITMAP size{};
@@ -103,6 +75,35 @@ void putbackdrop(HWND window) {
 }
 
 }  // namespace
+
+IStream* memorystream(const unsigned char* bytes, unsigned size) {
+  // Movable memory, as streams over global memory expect.
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
+  if (!block) return nullptr;
+  void* copy = GlobalLock(block);
+  IStream* stream = nullptr;
+  if (copy) {
+    std::memcpy(copy, bytes, size);
+    GlobalUnlock(block);
+    if (CreateStreamOnHGlobal(block, FALSE, &stream) == S_OK) return stream;
+  }
+  GlobalFree(block);
+  return nullptr;
+}
+
+Gdiplus::Image* backgroundpicture() { return background; }
+GIFImage* animatedpicture() { return animated; }
+
+void startup() {
+  Gdiplus::GdiplusStartupInput input;  // version 1
+  gdiplusrunning = Gdiplus::GdiplusStartup(&gdiplustoken, &input, nullptr) == Gdiplus::Ok;
+}
+
+void LoadSplashImages() {
+  if (!gdiplusrunning) return;
+  if (IStream* stream = memorystream(panel_png, panel_png_size)) background = gdipnew<Gdiplus::Image>(stream, FALSE);
+  if (IStream* stream = memorystream(bar_gif, bar_gif_size)) animated = gdipnew<GIFImage>(stream, FALSE);
+}
 
 void startanimation(void* window) {
   if (!gdiplusrunning) return;
