@@ -171,15 +171,6 @@ class replacement : public iconfiles {
     result = ReplaceExeIcon(towide(iconpath), towide(exe));
     return ::testing::internal::GetCapturedStdout();
   }
-  std::string contents(const std::string& path) {
-    std::string bytes;
-    if (std::FILE* f = fs::openfile(path, "rb")) {
-      char buf[256];
-      for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) bytes.append(buf, n);
-      std::fclose(f);
-    }
-    return bytes;
-  }
   const std::string original = "MZ not really a program";
   std::string exe = scratch.write("target.exe", original);
 };
@@ -189,7 +180,7 @@ TEST_F(replacement, MissingIconFileSaysSoAndTouchesNothing) {
   std::string out = replace(scratch.file("no-such.ico"), result);
   EXPECT_FALSE(result);
   EXPECT_EQ(out, "Open IconFile Failed!\n");
-  EXPECT_EQ(contents(exe), original);
+  EXPECT_EQ(testing::readbytes(exe), original);
 }
 
 TEST_F(replacement, MalformedIconFileSaysWhyAndTouchesNothing) {
@@ -197,7 +188,7 @@ TEST_F(replacement, MalformedIconFileSaysWhyAndTouchesNothing) {
   std::string out = replace(scratch.write("bad.ico", header(4) + direntry({1, 0})), result);
   EXPECT_FALSE(result);
   EXPECT_EQ(out, "Bad IconFile: the icon file is too short for its 4 entries\n");
-  EXPECT_EQ(contents(exe), original);
+  EXPECT_EQ(testing::readbytes(exe), original);
 }
 
 TEST_F(replacement, TrueOnlyWhenCommitted) {
@@ -206,7 +197,7 @@ TEST_F(replacement, TrueOnlyWhenCommitted) {
   std::string out = replace(scratch.write("good.ico", iconwith({40})), result);
   EXPECT_FALSE(result);
   EXPECT_EQ(out.rfind("Replace ExeIcon Failed: ", 0), 0u) << out;
-  EXPECT_EQ(contents(exe), original);
+  EXPECT_EQ(testing::readbytes(exe), original);
 }
 
 }  // namespace

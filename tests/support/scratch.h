@@ -13,6 +13,17 @@
 
 namespace kelvane::testing {
 
+// The whole content of a file; empty when it cannot be read.
+inline std::string readbytes(const std::string& path) {
+  std::string bytes;
+  if (std::FILE* f = fs::openfile(path, "rb")) {
+    char buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, n);
+    std::fclose(f);
+  }
+  return bytes;
+}
+
 inline void removetree(const std::string& path) {
   std::vector<fs::direntry> entries;
   if (fs::listfolder(path, entries)) {

@@ -5,23 +5,14 @@
 #include <cstdio>
 #include <string>
 
-#include "../support/scratch.h"
+#include "tests/support/scratch.h"
 #include "platform/text.h"
 
 namespace kelvane {
 namespace {
 
+using testing::readbytes;
 using testing::scratchfolder;
-
-std::string readbytes(const std::string& path) {
-  std::string bytes;
-  if (std::FILE* f = fs::openfile(path, "rb")) {
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, n);
-    std::fclose(f);
-  }
-  return bytes;
-}
 
 // An ASCII text as UTF-16 little-endian with its byte-order mark.
 std::string utf16le(const std::string& ascii) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "indexcheck.h"
+#include "tests/support/scratch.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "xml/textfile.h"
@@ -19,6 +20,8 @@
 
 namespace kelvane {
 namespace {
+
+using testing::readbytes;
 
 constexpr std::size_t kMaxFileBytes = 1 << 20;
 constexpr std::size_t kMaxFiles = 1500;
@@ -31,16 +34,6 @@ std::string corpusfolder() {
 #else
   return "/usr/share";
 #endif
-}
-
-std::string readbytes(const std::string& path) {
-  std::string bytes;
-  if (std::FILE* f = fs::openfile(path, "rb")) {
-    char buffer[65536];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, n);
-    std::fclose(f);
-  }
-  return bytes;
 }
 
 bool endswith(const std::string& s, const std::string& tail) {

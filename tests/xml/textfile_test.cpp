@@ -7,23 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "../support/scratch.h"
+#include "tests/support/scratch.h"
 #include "platform/text.h"
 
 namespace kelvane {
 namespace {
 
+using testing::readbytes;
 using testing::scratchfolder;
-
-std::string readbytes(const std::string& path) {
-  std::string bytes;
-  if (std::FILE* f = fs::openfile(path, "rb")) {
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, n);
-    std::fclose(f);
-  }
-  return bytes;
-}
 
 std::string narrow(std::u16string_view s) { return tonarrow(s); }
 
