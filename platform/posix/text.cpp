@@ -62,13 +62,6 @@ std::string tonarrow(std::u16string_view wide) {
   return narrow;
 }
 
-char16_t* towidebuffer(std::string_view narrow) {
-  std::u16string wide = towide(narrow);
-  auto* buffer = static_cast<char16_t*>(std::calloc(wide.size() + 1, sizeof(char16_t)));
-  if (buffer) std::memcpy(buffer, wide.data(), wide.size() * sizeof(char16_t));
-  return buffer;
-}
-
 bool acptowide(std::string_view acp, std::u16string& wide) { return utf8toutf16(acp, wide); }
 bool widetoacp(std::u16string_view wide, std::string& acp) { return utf16toutf8(wide, acp); }
 
