@@ -101,7 +101,7 @@ class Run:
                 environment.pop(name, None)
         self.window_seen = False
         self.window_seen_at_box = []
-        boxes_pressed = set()
+        pressed = {}  # box window -> when Return was last pressed on it
         started = time.monotonic()
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             proc = subprocess.Popen([args.wine_run, args.build, program, *argv], cwd=cwd, env=environment,
@@ -110,16 +110,24 @@ class Run:
                 if time.monotonic() - started > timeout:
                     proc.kill()
                     proc.wait()
-                    raise AssertionError("still running after %d s" % timeout)
+                    out.seek(0)
+                    err.seek(0)
+                    windows = [(w, " ".join(xdotool("getwindowname", w))) for w in xdotool("search", "--name", ".")]
+                    raise AssertionError("still running after %d s; windows %s\n%s\n%s" % (
+                        timeout, windows, out.read().decode("utf-8", "replace"),
+                        err.read().decode("utf-8", "replace")[-3000:]))
                 if xdotool("search", "--onlyvisible", "--name", "^Kelvane$"):
                     self.window_seen = True
                 for box in xdotool("search", "--onlyvisible", "--name", "^Warnning$"):
-                    if box in boxes_pressed:
+                    if box not in pressed:
+                        self.window_seen_at_box.append(bool(xdotool("search", "--onlyvisible", "--name", "^Kelvane$")))
+                    elif time.monotonic() - pressed[box] < 1:
                         continue
-                    self.window_seen_at_box.append(bool(xdotool("search", "--onlyvisible", "--name", "^Kelvane$")))
+                    # Pressed again a second later if still there: another
+                    # program's window may have taken the focus meanwhile.
                     xdotool("windowfocus", "--sync", box)
                     xdotool("key", "Return")
-                    boxes_pressed.add(box)
+                    pressed[box] = time.monotonic()
                 time.sleep(0.1)
             self.returncode = proc.returncode
             out.seek(0)
