@@ -216,7 +216,7 @@ class HappyPath(LoaderCase):
         package = build_with_stub(os.path.join(self.dir, "src"), {"app\\readme.txt": b"hello"}, setup)
         path = self.write_package(package)
         run = self.run_loader(path)
-        self.assertEqual(run.returncode, 0, run.stdout)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         self.assertEqual(run.boxes, [])
         seen = self.report_seen()
         self.assertEqual(seen["args"], [])
@@ -247,10 +247,10 @@ class HappyPath(LoaderCase):
         folder = os.path.join(self.dir, "src")
         shutil.copytree(example, folder, ignore=shutil.ignore_patterns("install_test.exe"))
         result = subprocess.run([args.wine_run, args.build, args.stub], cwd=folder, capture_output=True, timeout=120)
-        self.assertEqual(result.returncode, 0, result.stdout)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
         target = os.path.join(self.dir, "installed")
         run = self.run_loader(os.path.join(folder, "install_test.exe"), "1", winpath(target))
-        self.assertEqual(run.returncode, 0, run.stdout)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         for root, _, files in os.walk(os.path.join(example, "app")):
             for name in files:
                 source = os.path.join(root, name)
@@ -283,7 +283,7 @@ class Visibility(LoaderCase):
                 if os.path.exists(self.report):
                     os.remove(self.report)
                 run = self.run_loader(path, *argv, env={"KZQAUTOI": autoi})
-                self.assertEqual(run.returncode, 0, run.stdout)
+                self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
                 self.assertEqual(run.boxes, ["MD5 is uncorrect!"])
                 self.assertEqual(run.window_seen_at_box, [visible])
                 if not visible:
@@ -320,7 +320,7 @@ class Digests(LoaderCase):
                 if os.path.exists(self.report):
                     os.remove(self.report)
                 run = self.run_loader(self.write_package(changed))
-                self.assertEqual(run.returncode, 0, run.stdout)
+                self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
                 self.assertEqual(run.boxes, boxes)
                 self.assertEqual(self.report_seen()["args"], [])  # setup still started
 
@@ -336,7 +336,7 @@ class DamagedSetupArchive(LoaderCase):
         name_length, extra_length = struct.unpack("<HH", package[header + 26:header + 30])
         data_offset = header + 30 + name_length + extra_length
         run = self.run_loader(self.write_package(with_byte_changed(package, data_offset + 2000)))
-        self.assertEqual(run.returncode, 0, run.stdout)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         self.assertEqual(run.boxes, ["Uncompress failed!"])
         self.assertFalse(os.path.exists(os.path.join(self.setup_folder, "victim.bin")))
         with open(os.path.join(self.setup_folder, "data", "nested", "blob.bin"), "rb") as f:
@@ -357,7 +357,7 @@ class DamagedSetupArchive(LoaderCase):
                 package[record + 1] ^= 0xff  # entry k's central directory record is unreadable
                 shutil.rmtree(self.setup_folder, ignore_errors=True)
                 run = self.run_loader(self.write_package(bytes(package)))
-                self.assertEqual(run.returncode, 0, run.stdout)
+                self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
                 self.assertEqual(run.boxes, ["Uncompress failed!"])
                 self.assertEqual(sorted(n for n in os.listdir(self.setup_folder) if n != "uninstall.exe"),
                                  sorted(names[:k]))
@@ -372,13 +372,13 @@ class Endings(LoaderCase):
         setup = self.setup_files()
         del setup["qSetup.exe"]
         run = self.run_loader(self.write_package(self.assembled(setup=setup)))
-        self.assertEqual(run.returncode, 255, run.stdout)
+        self.assertEqual(run.returncode, 255, run.stdout + run.stderr)
         self.assertEqual(run.boxes, [])
         self.assertFalse(os.path.exists(self.report))
 
     def test_no_screen_ends_with_minus_one(self):
         run = self.run_loader(self.write_package(self.assembled()), env={"DISPLAY": ":4242"})  # a screen that is not there
-        self.assertEqual(run.returncode, 255, run.stdout)
+        self.assertEqual(run.returncode, 255, run.stdout + run.stderr)
         self.assertIn("cannot create the window", run.stdout)
         self.assertFalse(os.path.exists(self.report))
 
@@ -406,7 +406,7 @@ class Hostile(LoaderCase):
         before = self.outside_untouched()
         run = self.run_loader(os.path.join(self.dir, "install_test.exe"))
         self.assert_no_crash(run)
-        self.assertEqual(run.returncode, 0, run.stdout)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         self.assertEqual(run.boxes, ["Uncompress failed!"])
         self.assertEqual(self.outside_untouched(), sorted(before + ["report.json"]))
         self.assertFalse(os.path.exists("/escaped4.txt"))
@@ -435,7 +435,7 @@ class Hostile(LoaderCase):
                 run = self.run_loader(path)
                 self.assert_no_crash(run)
                 self.assertEqual(run.boxes, ["Uncompress failed!"])
-                self.assertEqual(run.returncode, 255, run.stdout)  # nothing to start
+                self.assertEqual(run.returncode, 255, run.stdout + run.stderr)  # nothing to start
                 self.assertEqual(self.outside_untouched(), before)
 
 
@@ -446,7 +446,7 @@ class Names(LoaderCase):
         os.makedirs(folder)
         path = self.write_package(self.assembled(), name="安装.exe", folder=folder)
         run = self.run_loader(path, cwd=folder, temp=temp, env={"LC_ALL": "C.UTF-8"})
-        self.assertEqual(run.returncode, 0, run.stdout)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         self.assertEqual(run.boxes, [])
         seen = self.report_seen()
         self.assertEqual(seen["self"].lower(), (winpath(temp) + "\\setup\\qSetup.exe").lower())
@@ -475,7 +475,7 @@ class StaleWorkspace(LoaderCase):
         # An entry whose path runs through the stale link must not land outside.
         package = self.assembled(setup=self.setup_files(**{"link\\planted.txt": b"planted"}))
         run = self.run_loader(self.write_package(package))
-        self.assertEqual(run.returncode, 0, run.stdout)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         self.assertEqual(run.boxes, ["Uncompress failed!"])  # the planted entry is refused
         for name in stale_files[:2]:
             self.assertFalse(os.path.exists(name), name)
