@@ -450,6 +450,7 @@ class Names(LoaderCase):
         self.assertEqual(run.boxes, [])
         seen = self.report_seen()
         self.assertEqual(seen["self"].lower(), (winpath(temp) + "\\setup\\qSetup.exe").lower())
+        self.assertTrue(os.path.isfile(os.path.join(temp, "setup", "uninstall.exe")))
         config = bytes.fromhex(seen["config_hex"]).decode("utf-8")
         self.assertIn('path="%s"' % winpath(path), config)
 
