@@ -99,52 +99,63 @@ LRESULT CALLBACK loaderwndproc(HWND window, UINT message, WPARAM wparam, LPARAM 
   }
 }
 
-// Registers "Cwin" and creates the popup centred on the primary screen;
-// shown unless the run is unattended. Null when either step fails.
-HWND createwindow(int argc) {
-  HINSTANCE instance = GetModuleHandleW(nullptr);
-  WNDCLASSEXW windowclass{};
-  windowclass.cbSize = sizeof windowclass;
-  windowclass.style = CS_HREDRAW | CS_VREDRAW;
-  windowclass.lpfnWndProc = loaderwndproc;
-  windowclass.hInstance = instance;
-  windowclass.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-  windowclass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  // No background: the splash panel is composited over whatever was beneath.
-  windowclass.hbrBackground = static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
-  windowclass.lpszClassName = L"Cwin";
-  if (!RegisterClassExW(&windowclass)) {
-    KLOG("loaderwindow::createwindow", "cannot register the window class (error %lu)\n", GetLastError());
-    return nullptr;
-  }
-  ui::screensize screen = ui::primaryscreen();
-  HWND window = CreateWindowExW(0, L"Cwin", L"Kelvane", WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
-                                (screen.width - windowwidth) / 2, (screen.height - windowheight) / 2, windowwidth,
-                                windowheight, nullptr, nullptr, instance, nullptr);
-  if (!window) {
-    KLOG("loaderwindow::createwindow", "cannot create the window or start the worker (error %lu)\n", GetLastError());
-    return nullptr;
-  }
-  ShowWindow(window, unattended(argc) ? SW_HIDE : SW_SHOWNORMAL);
-  UpdateWindow(window);
-  return window;
-}
+// The loader's one window; lives for the whole of loader mode.
+class loaderwindow {
+ public:
+  void measurescreen() { screen_ = ui::primaryscreen(); }
 
-int messageloop() {
-  MSG message{};
-  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
+  // Registers "Cwin" and creates the popup centred on the primary screen;
+  // shown unless the run is unattended. False when either step fails.
+  bool createwindow(int argc) {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW windowclass{};
+    windowclass.cbSize = sizeof windowclass;
+    windowclass.style = CS_HREDRAW | CS_VREDRAW;
+    windowclass.lpfnWndProc = loaderwndproc;
+    windowclass.hInstance = instance;
+    windowclass.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    windowclass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    // No background: the splash panel is composited over whatever was beneath.
+    windowclass.hbrBackground = static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
+    windowclass.lpszClassName = L"Cwin";
+    if (!RegisterClassExW(&windowclass)) {
+      KLOG("loaderwindow::createwindow", "cannot register the window class (error %lu)\n", GetLastError());
+      return false;
+    }
+    HWND window = CreateWindowExW(0, L"Cwin", L"Kelvane", WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
+                                  (screen_.width - windowwidth) / 2, (screen_.height - windowheight) / 2,
+                                  windowwidth, windowheight, nullptr, nullptr, instance, nullptr);
+    if (!window) {
+      KLOG("loaderwindow::createwindow", "cannot create the window or start the worker (error %lu)\n",
+           GetLastError());
+      return false;
+    }
+    ShowWindow(window, unattended(argc) ? SW_HIDE : SW_SHOWNORMAL);
+    UpdateWindow(window);
+    return true;
   }
-  return static_cast<int>(message.wParam);
-}
+
+  int messageloop() {
+    MSG message{};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    return static_cast<int>(message.wParam);
+  }
+
+ private:
+  ui::screensize screen_;
+};
 
 }  // namespace
 
 int runloader(int argc) {
+  loaderwindow window;
+  window.measurescreen();
   // Without a window or a worker nothing would ever end the message loop.
-  if (!createwindow(argc)) return -1;
-  messageloop();
+  if (!window.createwindow(argc)) return -1;
+  window.messageloop();
   return 0;
 }
 
