@@ -24,13 +24,6 @@ bool seek(std::FILE* file, std::int64_t offset, int origin) { return fseeko(file
 
 std::int64_t tell(std::FILE* file) { return ftello(file); }
 
-std::int64_t filesize(std::FILE* file) {
-  if (!seek(file, 0, SEEK_END)) return -1;
-  std::int64_t size = tell(file);
-  if (!seek(file, 0, SEEK_SET)) return -1;
-  return size;
-}
-
 namespace {
 
 // Windows' file systems list names in case-insensitive order; sorting the

@@ -35,13 +35,6 @@ bool seek(std::FILE* file, std::int64_t offset, int origin) { return _fseeki64(f
 
 std::int64_t tell(std::FILE* file) { return _ftelli64(file); }
 
-std::int64_t filesize(std::FILE* file) {
-  if (!seek(file, 0, SEEK_END)) return -1;
-  std::int64_t size = tell(file);
-  if (!seek(file, 0, SEEK_SET)) return -1;
-  return size;
-}
-
 bool listfolder(const std::string& path, std::vector<direntry>& entries) {
   entries.clear();
   _wfinddata64_t found{};

@@ -24,16 +24,6 @@ struct entry {
   std::string data;
 };
 
-std::string readall(const std::string& path) {
-  std::string bytes;
-  if (std::FILE* f = fs::openfile(path, "rb")) {
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, n);
-    std::fclose(f);
-  }
-  return bytes;
-}
-
 // A deflated zip archive of the entries, names stored as given.
 std::string makezip(const std::string& path, const std::vector<entry>& entries) {
   zipFile zip = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
@@ -43,7 +33,7 @@ std::string makezip(const std::string& path, const std::vector<entry>& entries) 
     zipCloseFileInZip(zip);
   }
   zipClose(zip, nullptr);
-  return readall(path);
+  return testing::readbytes(path);
 }
 
 std::string randombytes(std::size_t n, unsigned seed) {
@@ -93,7 +83,7 @@ class Worker : public ::testing::Test {
   }
 
   std::string writepackage(const std::string& bytes) { return scratch_.write("package.exe", bytes); }
-  std::string extracted(const std::string& stored) { return readall(scratch_.file(nativename(stored))); }
+  std::string extracted(const std::string& stored) { return testing::readbytes(scratch_.file(nativename(stored))); }
   bool exists(const std::string& stored) {
     std::FILE* f = fs::openfile(scratch_.file(nativename(stored)), "rb");
     if (f) std::fclose(f);
@@ -190,7 +180,7 @@ TEST_F(Worker, HandOffRunsTheSetupProgramAndWaits) {
                               {"setup\\config.xml", "<setup><source path=\"old\"/></setup>"}};
   std::string path = writepackage(package(setup));
   EXPECT_EQ(startup({path}), 0);
-  EXPECT_EQ(readall(marker), "0:" + fs::currentfolder() + "\n");
+  EXPECT_EQ(testing::readbytes(marker), "0:" + fs::currentfolder() + "\n");
   EXPECT_EQ(extracted("setup\\uninstall.exe"), setup[0].data);
   EXPECT_NE(extracted("setup\\config.xml").find(path), std::string::npos);
 }
