@@ -23,6 +23,9 @@ class filelist {
   // A link inside it is removed itself, never followed, so nothing outside the
   // folder is touched. False only when the folder cannot be listed; files that
   // cannot be deleted stay, and so do the folders holding them.
+  // Under wine a Unix symbolic link to a file looks like a plain file to
+  // Windows programs (no reparse point), and deleting it removes its target:
+  // no Windows program can tell, so there such links are not protected.
   static bool deletepath(std::string folder);
 };
 
