@@ -91,9 +91,10 @@ def xdotool(*argv):
 
 class Run:
     """One run of a program under wine, watched until it ends: message boxes
-    captioned "Warnning" are pressed, and a visible "Kelvane" window is noted."""
+    captioned "Warnning" are pressed (or handed to on_box instead), and a
+    visible "Kelvane" window is noted."""
 
-    def __init__(self, program, *argv, cwd, temp, env=None, timeout=90):
+    def __init__(self, program, *argv, cwd, temp, env=None, timeout=90, on_box=None):
         environment = dict(os.environ, KELVANE_TEMP_DIR=temp, WINEDEBUG="+msgbox")
         environment.update(env or {})
         for name, value in (env or {}).items():
@@ -121,6 +122,10 @@ class Run:
                 for box in xdotool("search", "--onlyvisible", "--name", "^Warnning$"):
                     if box not in pressed:
                         self.window_seen_at_box.append(bool(xdotool("search", "--onlyvisible", "--name", "^Kelvane$")))
+                        if on_box:
+                            on_box(box)
+                            pressed[box] = float("inf")  # left to on_box
+                            continue
                     elif time.monotonic() - pressed[box] < 1:
                         continue
                     # Pressed again a second later if still there: another
@@ -176,11 +181,12 @@ class LoaderCase(unittest.TestCase):
         return assemble(make_zip([("setup\\" + n, d) for n, d in setup.items()]),
                         make_zip(list(app.items())))
 
-    def run_loader(self, package_path, *argv, cwd=None, temp=None, env=None):
+    def run_loader(self, package_path, *argv, cwd=None, temp=None, env=None, on_box=None):
         environment = {"KELVANE_REPORT": winpath(self.report), "KELVANE_EXIT": "7",
                        "KELVANE_MARKER": "marker-\u00e9", "KZQAUTOI": None, "KZQPATHI": None}
         environment.update(env or {})
-        return Run(package_path, *argv, cwd=cwd or self.dir, temp=temp or self.temp, env=environment)
+        return Run(package_path, *argv, cwd=cwd or self.dir, temp=temp or self.temp, env=environment,
+                   on_box=on_box)
 
     def report_seen(self):
         with open(self.report, encoding="utf-8") as f:
@@ -366,7 +372,8 @@ class DamagedSetupArchive(LoaderCase):
                 self.assertIn("install_test.exe", config)  # patched all the same
 
 class Endings(LoaderCase):
-    """The loader never hangs: what cannot go on ends the run with -1."""
+    """The loader never hangs: what cannot go on ends the run with -1, and a
+    close request ends it with 0."""
 
     def test_missing_setup_program_ends_with_minus_one(self):
         setup = self.setup_files()
@@ -375,6 +382,26 @@ class Endings(LoaderCase):
         self.assertEqual(run.returncode, 255, run.stdout + run.stderr)
         self.assertEqual(run.boxes, [])
         self.assertFalse(os.path.exists(self.report))
+
+    def test_close_request_before_the_hand_off(self):
+        # While the worker waits in its message box, the user closes the
+        # window: the loader ends at once with 0 and never starts the setup
+        # program; what was extracted stays.
+        package = self.assembled()
+        setup_offset, _ = read_trailer(package)
+        changed = with_byte_changed(package, package.index(b"PK\x01\x02", setup_offset) + 4)
+        closed = []
+
+        def close(box):
+            closed.append(subprocess.run([args.wine_run, args.build, args.closewindow, "Cwin"]).returncode)
+
+        run = self.run_loader(self.write_package(changed), on_box=close)
+        self.assertEqual(closed, [0])
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        self.assertEqual(run.boxes, ["MD5 is uncorrect!"])
+        self.assertFalse(os.path.exists(self.report))
+        self.assertTrue(os.path.isfile(os.path.join(self.setup_folder, "qSetup.exe")))
+        self.assertFalse(os.path.exists(os.path.join(self.setup_folder, "uninstall.exe")))
 
     def test_no_screen_ends_with_minus_one(self):
         run = self.run_loader(self.write_package(self.assembled()), env={"DISPLAY": ":4242"})  # a screen that is not there
@@ -504,7 +531,7 @@ def tearDownModule():
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
-    for name in ("build", "stub", "fakesetup", "holdwindow", "uninstallicon", "wine-run"):
+    for name in ("build", "stub", "fakesetup", "holdwindow", "closewindow", "uninstallicon", "wine-run"):
         parser.add_argument("--" + name, required=True)
     args, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
