@@ -90,7 +90,8 @@ int packagebuild::run(ui::screensize screen, const std::string& archivefolder) {
   package_ = nullptr;
   if (!copied || closed != 0) return fail("Write %s failed!\n", packagename);
 
-  // Until the icon replacement lands, the package keeps the stub's icon.
+  // An icon that cannot be replaced (no or a bad LoaderIcon.ico) is reported
+  // there; the package then keeps the stub's icon.
   ReplaceExeIcon(u"setup/LoaderIcon.ico", towide(packagename));
 
   datazip writer;
