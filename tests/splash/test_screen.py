@@ -85,6 +85,31 @@ def geometry(env, window):
     return int(place["X"]), int(place["Y"]), int(place["WIDTH"]), int(place["HEIGHT"])
 
 
+def press_ok(env, box, tries=20):
+    """Presses Return on a message box until it is gone: another window may
+    take the focus between the two xdotool calls."""
+    for _ in range(tries):
+        subprocess.run(["xdotool", "windowfocus", "--sync", box], env=env, capture_output=True)
+        subprocess.run(["xdotool", "key", "Return"], env=env, capture_output=True)
+        time.sleep(0.5)
+        if box not in subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Warnning$"], env=env,
+                                     capture_output=True, text=True).stdout.split():
+            return
+    raise AssertionError("the message box stays after %d presses" % tries)
+
+
+def finish(proc, output=0, timeout=60):
+    """Waits for a program under wine and returns its standard output (or
+    error, output=1); one that does not end is killed, so that no window of
+    it is left on the shared screen for the tests that follow."""
+    try:
+        return proc.communicate(timeout=timeout)[output]
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.communicate()
+        raise
+
+
 class Screen(unittest.TestCase):
     def check_splash(self, place, shots, png, hidden=None):
         """The splash in two screenshots; `hidden` is a screen rectangle
@@ -130,7 +155,7 @@ class Screen(unittest.TestCase):
             time.sleep(0.3)
             shots.append(shoot(env))
         finally:
-            _, err = proc.communicate(timeout=60)
+            err = finish(proc, output=1)
         self.assertEqual(proc.returncode, 0, err.decode("utf-8", "replace"))
         self.check_splash(place, shots, args.shot)
 
@@ -169,10 +194,9 @@ class Screen(unittest.TestCase):
                 time.sleep(0.3)
                 shots.append(shoot(env))
                 covered = geometry(env, box)
-                subprocess.run(["xdotool", "windowfocus", "--sync", box], env=env, check=True)
-                subprocess.run(["xdotool", "key", "Return"], env=env, check=True)
+                press_ok(env, box)
             finally:
-                out, _ = proc.communicate(timeout=60)
+                out = finish(proc)
             self.assertEqual(proc.returncode, 0, out.decode("utf-8", "replace"))
             self.check_splash(place, shots, args.loader_shot, hidden=covered)
         finally:
