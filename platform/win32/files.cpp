@@ -17,6 +17,18 @@ std::wstring wpath(const std::string& path) {
   return std::wstring(wide.begin(), wide.end());
 }
 
+// Win32's two-call texts: ask for the length (terminator included), then fill
+// a buffer of that length. Empty when either call fails.
+std::u16string fetchtext(DWORD(WINAPI* call)(DWORD, LPWSTR)) {
+  DWORD n = call(0, nullptr);
+  if (n == 0) return {};
+  std::u16string buffer(n, u'\0');
+  DWORD got = call(n, reinterpret_cast<wchar_t*>(buffer.data()));
+  if (got == 0 || got >= n) return {};
+  buffer.resize(got);
+  return buffer;
+}
+
 }  // namespace
 
 char separator() { return '\\'; }
@@ -61,15 +73,7 @@ bool removefile(const std::string& path) { return DeleteFileW(wpath(path).c_str(
 
 bool changefolder(const std::string& path) { return _wchdir(wpath(path).c_str()) == 0; }
 
-std::string currentfolder() {
-  DWORD n = GetCurrentDirectoryW(0, nullptr);
-  if (n == 0) return {};
-  std::u16string buffer(n, u'\0');
-  DWORD got = GetCurrentDirectoryW(n, reinterpret_cast<wchar_t*>(buffer.data()));
-  if (got == 0 || got >= n) return {};
-  buffer.resize(got);
-  return tonarrow(buffer);
-}
+std::string currentfolder() { return tonarrow(fetchtext(GetCurrentDirectoryW)); }
 
 bool isfolder(const std::string& path) {
   DWORD attributes = GetFileAttributesW(wpath(path).c_str());
@@ -77,14 +81,6 @@ bool isfolder(const std::string& path) {
          !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-std::u16string temppath() {
-  DWORD n = GetTempPathW(0, nullptr);
-  if (n == 0) return {};
-  std::u16string buffer(n, u'\0');
-  DWORD got = GetTempPathW(n, reinterpret_cast<wchar_t*>(buffer.data()));
-  if (got == 0 || got >= n) return {};
-  buffer.resize(got);
-  return buffer;
-}
+std::u16string temppath() { return fetchtext(GetTempPathW); }
 
 }  // namespace kelvane::fs
