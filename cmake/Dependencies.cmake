@@ -4,9 +4,10 @@ if(WIN32)
 endif()
 find_package(ZLIB REQUIRED)
 
-if(WIN32)
+if(WIN32 OR KELVANE_FUZZ)
   # Debian ships no mingw minizip: build minizip's own sources, fetched from
-  # Debian's zlib source package by scripts/fetch-minizip.sh.
+  # Debian's zlib source package by scripts/fetch-minizip.sh. The fuzz build
+  # uses them too, so that the reader's coverage includes minizip's.
   set(MINIZIP_SOURCE_DIR ${CMAKE_SOURCE_DIR}/.deps/zlib/contrib/minizip)
   if(NOT EXISTS ${MINIZIP_SOURCE_DIR}/unzip.c)
     message(FATAL_ERROR "minizip sources missing: run scripts/fetch-minizip.sh")

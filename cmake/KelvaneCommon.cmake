@@ -1,7 +1,17 @@
 # Compiler settings shared by every target of the project.
 add_compile_options(-Wall -Wextra -Wno-unused-parameter)
 
-if(KELVANE_SANITIZE)
+if(KELVANE_FUZZ)
+  # Every library of the project (minizip's sources too) with libFuzzer's
+  # coverage instrumentation, so a fuzz target sees all the code it drives;
+  # only the fuzz targets themselves link libFuzzer (fuzz/CMakeLists.txt).
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "KELVANE_FUZZ needs clang (the fuzz preset)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(KELVANE_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()
