@@ -534,7 +534,8 @@ def main():
     named on the command line."""
     global args
     parser = argparse.ArgumentParser()
-    for name in ("build", "stub", "fakesetup", "holdwindow", "closewindow", "uninstallicon", "wine-run"):
+    for name in ("build", "stub", "fakesetup", "holdwindow", "closewindow", "windowstate", "uninstallicon",
+                 "wine-run"):
         parser.add_argument("--" + name, required=True)
     args, rest = parser.parse_known_args()
     unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=2)

@@ -13,6 +13,15 @@ import test_loader as e2e
 from test_loader import LoaderCase, setUpModule, tearDownModule, winpath  # noqa: F401 (module fixtures)
 
 BUSY = "the workspace is in use by process"
+SETUP_WINDOW = "Kelvane test setup"
+OTHER_WINDOW = "Kelvane other program"
+
+
+def window_state(title, *action):
+    """windowstate's exit code for the window of that title (see windowstate.c):
+    0 for in front, 1 for behind or minimized."""
+    return subprocess.run([e2e.args.wine_run, e2e.args.build, e2e.args.windowstate, title, *action],
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60).returncode
 
 
 def until(condition, timeout, what):
@@ -36,16 +45,19 @@ def tree(folder):
 
 
 class Loader:
-    """A loader under wine in the background, reporting into its own file."""
+    """A loader (or the fake setup program itself) under wine in the
+    background, its setup program reporting into its own file."""
 
-    def __init__(self, case, package, *argv, report, hold=None):
+    def __init__(self, case, package, *argv, report, hold=None, window=None):
         self.report = os.path.join(case.dir, report)
         environment = dict(os.environ, KELVANE_TEMP_DIR=case.temp, KELVANE_REPORT=winpath(self.report),
                            KELVANE_EXIT="7")
-        for name in ("KZQAUTOI", "KZQPATHI", "KELVANE_HOLD"):
+        for name in ("KZQAUTOI", "KZQPATHI", "KELVANE_HOLD", "KELVANE_WINDOW"):
             environment.pop(name, None)
         if hold:
             environment["KELVANE_HOLD"] = winpath(hold)
+        if window:
+            environment["KELVANE_WINDOW"] = window
         self.out = tempfile.TemporaryFile()
         self.err = tempfile.TemporaryFile()
         self.proc = subprocess.Popen([e2e.args.wine_run, e2e.args.build, package, *argv], cwd=case.dir,
@@ -93,9 +105,9 @@ class OneAtATime(LoaderCase):
         super().setUp()
         self.release = os.path.join(self.dir, "release")
 
-    def held_installation(self, package, *argv):
+    def held_installation(self, package, *argv, window=None):
         """A loader whose setup program runs until the release file exists."""
-        first = Loader(self, package, *argv, report="first.json", hold=self.release)
+        first = Loader(self, package, *argv, report="first.json", hold=self.release, window=window)
         until(lambda: first.setup_started() or first.proc.poll() is not None, 90, "setup program")
         self.assertIsNone(first.proc.poll(), first.output())
         return first
@@ -121,14 +133,23 @@ class OneAtATime(LoaderCase):
     def test_started_again_attended_ends_at_once_and_leaves_the_workspace(self):
         setup = self.setup_files()
         package = self.write_package(self.assembled(setup=setup))
-        first = self.held_installation(package)
+        first = self.held_installation(package, window=SETUP_WINDOW)
         before = tree(self.setup_folder)
         self.assertIn("uninstall.exe", before)
-        second = Loader(self, package, report="second.json")
-        self.assertEqual(second.wait(10), 255, second.output())
-        self.assertIn(BUSY, second.output())
-        self.assertIsNone(second.setup_started())
-        self.assertEqual(tree(self.setup_folder), before)
+        for hidden in ("minimized", "behind another program"):
+            with self.subTest(hidden):
+                if hidden == "minimized":
+                    self.assertEqual(window_state(SETUP_WINDOW, "minimize"), 0)
+                else:
+                    Loader(self, e2e.args.fakesetup, report="other.json", hold=self.release, window=OTHER_WINDOW)
+                    until(lambda: window_state(OTHER_WINDOW) == 0, 60, "other program in front")
+                self.assertEqual(window_state(SETUP_WINDOW), 1)
+                second = Loader(self, package, report="second.json")
+                self.assertEqual(second.wait(10), 255, second.output())
+                self.assertRegex(second.output(), BUSY + r" \d+: brought its window forward, ending")
+                self.assertEqual(window_state(SETUP_WINDOW), 0)
+                self.assertIsNone(second.setup_started())
+                self.assertEqual(tree(self.setup_folder), before)
         self.release_and_finish(first)
         self.assert_installed(package, first, setup)
 
