@@ -3,6 +3,7 @@
 #include "common/log.h"
 #include "loader/workspace.h"
 #include "package/datamd5.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "platform/ui.h"
 #include "platform/userlock.h"
@@ -67,7 +68,9 @@ workspaceaction decideworkspace(bool held, bool attended) {
 }
 
 bool takeworkspace(bool attended) {
-  std::u16string folder = widetemppath() + u"setup";
+  // The temporary folder may be named in its short form ("ADMINI~1") by one
+  // program and in its long form by another.
+  std::u16string folder = fs::longname(widetemppath()) + u"setup";
   // Kept, and with it the lock, until the process ends.
   static userlock::lock* lock = userlock::open(workspacelockname(folder));
   userlock::state state = lock ? userlock::trytake(lock) : userlock::state::failed;

@@ -53,6 +53,22 @@ TEST(WorkspaceLock, OneNamePerFolderWhateverItsSpelling) {
   }
 }
 
+#ifdef _WIN32
+// What the loader names its lock after: the temporary folder in its long form.
+TEST(WorkspaceLock, ShortSpellingOfAFolderReadsLong) {
+  std::u16string folder = fs::temppath() + u"Kelvane long folder name " + towide(std::to_string(currentprocess()));
+  ASSERT_TRUE(fs::makefolder(tonarrow(folder)));
+  wchar_t shortform[MAX_PATH];
+  DWORD n = GetShortPathNameW(reinterpret_cast<const wchar_t*>(folder.c_str()), shortform, MAX_PATH);
+  std::u16string spelled(reinterpret_cast<const char16_t*>(shortform), n);
+  ASSERT_TRUE(n > 0 && n < MAX_PATH);
+  EXPECT_NE(foldname(spelled), foldname(folder));
+  EXPECT_EQ(fs::longname(spelled + u"\\"), folder + u"\\");
+  EXPECT_EQ(fs::longname(u"C:\\no such folder\\"), u"C:\\no such folder\\");
+  fs::removefolder(tonarrow(folder));
+}
+#endif
+
 TEST(WorkspaceLock, HeldWorkspaceWaitsWhenUnattendedAndEndsWhenAttended) {
   struct { bool held, attended; workspaceaction action; } cases[] = {
       {false, false, workspaceaction::proceed},
