@@ -5,9 +5,9 @@
    beside it (hex), and the time it started. When KELVANE_WINDOW gives a title
    it first shows a window of that title. When KELVANE_HOLD names a file it
    then stays running, its window answering, until that file exists, so a test
-   can hold an installation open. At its end it writes the time into the report's name
-   followed by ".end" and exits with the code in KELVANE_EXIT (0 if unset).
-   Times are the system's clock in 100 ns units. */
+   can hold an installation open, and then writes the time of its end into the
+   report's name followed by ".end". It exits with the code in KELVANE_EXIT (0
+   if unset). Times are the system's clock in 100 ns units. */
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -107,8 +107,10 @@ int wmain(int argc, wchar_t** argv) {
       fclose(out);
     }
   }
-  if (GetEnvironmentVariableW(L"KELVANE_HOLD", release, 32768)) holduntil(release);
-  if (report[0]) putend(report);
+  if (GetEnvironmentVariableW(L"KELVANE_HOLD", release, 32768)) {
+    holduntil(release);
+    if (report[0]) putend(report);
+  }
   if (GetEnvironmentVariableW(L"KELVANE_EXIT", code, 32)) return _wtoi(code);
   return 0;
 }

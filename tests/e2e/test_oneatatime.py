@@ -124,6 +124,7 @@ class OneAtATime(LoaderCase):
         self.assertIn('path="%s"' % winpath(package), config)
 
     def release_and_finish(self, *loaders):
+        """Releases the held setup programs; each loader then ends with 0."""
         with open(self.release, "w"):
             pass
         for loader in loaders:
@@ -162,7 +163,7 @@ class OneAtATime(LoaderCase):
         with open(os.path.join(self.setup_folder, "stale.txt"), "w") as f:
             f.write("stale")
         before = tree(self.setup_folder)
-        second = Loader(self, package, "1", "C:\\target", report="second.json")
+        second = Loader(self, package, "1", "C:\\target", report="second.json", hold=self.release)
         until(lambda: BUSY in second.output() or second.proc.poll() is not None, 60, "waiting second loader")
         self.assertIsNone(second.proc.poll(), second.output())
         self.assertIsNone(second.setup_started())
