@@ -4,24 +4,24 @@ a release file; it reports when it started and, in a second file, when it
 ended. Loaders run in the background with their output in files."""
 import json
 import os
-import subprocess
-import tempfile
 import time
 import unittest
 
 import test_loader as e2e
-from test_loader import LoaderCase, setUpModule, tearDownModule, winpath  # noqa: F401 (module fixtures)
+from test_loader import LoaderCase, setUpModule, winpath, winrun  # noqa: F401 (module fixture)
 
 BUSY = "the workspace is in use by process"
 SETUP_WINDOW = "Kelvane test setup"
 OTHER_WINDOW = "Kelvane other program"
+# A held installation's time limit covers everything a case does meanwhile.
+HELD_TIMEOUT = 90
 
 
 def window_state(title, *action):
     """windowstate's exit code for the window of that title (see windowstate.c):
     0 for in front, 1 for behind or minimized."""
-    return subprocess.run([e2e.args.wine_run, e2e.args.build, e2e.args.windowstate, title, *action],
-                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60).returncode
+    return winrun.run([e2e.args.wine_run, e2e.args.build, e2e.args.windowstate, title, *action],
+                      timeout=30).returncode
 
 
 def until(condition, timeout, what):
@@ -44,11 +44,12 @@ def tree(folder):
     return files
 
 
-class Loader:
+class Loader(winrun.Program):
     """A loader (or the fake setup program itself) under wine in the
-    background, its setup program reporting into its own file."""
+    background, its setup program reporting into its own file. Ended, if
+    still running, when the case ends."""
 
-    def __init__(self, case, package, *argv, report, hold=None, window=None):
+    def __init__(self, case, program, *argv, report, hold=None, window=None, timeout=HELD_TIMEOUT):
         self.report = os.path.join(case.dir, report)
         environment = dict(os.environ, KELVANE_TEMP_DIR=case.temp, KELVANE_REPORT=winpath(self.report),
                            KELVANE_EXIT="7")
@@ -58,24 +59,12 @@ class Loader:
             environment["KELVANE_HOLD"] = winpath(hold)
         if window:
             environment["KELVANE_WINDOW"] = window
-        self.out = tempfile.TemporaryFile()
-        self.err = tempfile.TemporaryFile()
-        self.proc = subprocess.Popen([e2e.args.wine_run, e2e.args.build, package, *argv], cwd=case.dir,
-                                     env=environment, stdout=self.out, stderr=self.err, stdin=subprocess.DEVNULL)
-        case.addCleanup(self.close)
+        super().__init__([e2e.args.wine_run, e2e.args.build, program, *argv], cwd=case.dir, env=environment,
+                         timeout=timeout)
+        case.addCleanup(self.__exit__, None, None, None)
 
     def output(self):
-        self.out.seek(0)
-        self.err.seek(0)
-        return self.out.read().decode("utf-8", "replace") + self.err.read().decode("utf-8", "replace")[-3000:]
-
-    def wait(self, timeout):
-        """The exit code once the loader has ended (255 stands for -1)."""
-        try:
-            until(lambda: self.proc.poll() is not None, timeout, "end of the loader")
-        except AssertionError as e:
-            raise AssertionError("%s\n%s" % (e, self.output()))
-        return self.proc.returncode
+        return self.stdout.decode("utf-8", "replace") + self.stderr.decode("utf-8", "replace")[-3000:]
 
     def setup_started(self):
         """The setup program's report, once it is there whole; else None."""
@@ -92,13 +81,6 @@ class Loader:
         except (OSError, ValueError):
             return None
 
-    def close(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-        self.proc.wait()
-        self.out.close()
-        self.err.close()
-
 
 class OneAtATime(LoaderCase):
     def setUp(self):
@@ -108,8 +90,8 @@ class OneAtATime(LoaderCase):
     def held_installation(self, package, *argv, window=None):
         """A loader whose setup program runs until the release file exists."""
         first = Loader(self, package, *argv, report="first.json", hold=self.release, window=window)
-        until(lambda: first.setup_started() or first.proc.poll() is not None, 90, "setup program")
-        self.assertIsNone(first.proc.poll(), first.output())
+        until(lambda: first.setup_started() or not first.running(), 90, "setup program")
+        self.assertTrue(first.running(), first.output())
         return first
 
     def assert_installed(self, package, loader, setup):
@@ -128,7 +110,7 @@ class OneAtATime(LoaderCase):
         with open(self.release, "w"):
             pass
         for loader in loaders:
-            self.assertEqual(loader.wait(90), 0, loader.output())
+            self.assertEqual(loader.wait(), 0, loader.output())
             self.assertIsNotNone(loader.setup_ended())
 
     def test_started_again_attended_ends_at_once_and_leaves_the_workspace(self):
@@ -145,8 +127,8 @@ class OneAtATime(LoaderCase):
                     Loader(self, e2e.args.fakesetup, report="other.json", hold=self.release, window=OTHER_WINDOW)
                     until(lambda: window_state(OTHER_WINDOW) == 0, 60, "other program in front")
                 self.assertEqual(window_state(SETUP_WINDOW), 1)
-                second = Loader(self, package, report="second.json")
-                self.assertEqual(second.wait(10), 255, second.output())
+                second = Loader(self, package, report="second.json", timeout=10)
+                self.assertEqual(second.wait(), 255, second.output())
                 self.assertRegex(second.output(), BUSY + r" \d+: brought its window forward, ending")
                 self.assertEqual(window_state(SETUP_WINDOW), 0)
                 self.assertIsNone(second.setup_started())
@@ -164,8 +146,8 @@ class OneAtATime(LoaderCase):
             f.write("stale")
         before = tree(self.setup_folder)
         second = Loader(self, package, "1", "C:\\target", report="second.json", hold=self.release)
-        until(lambda: BUSY in second.output() or second.proc.poll() is not None, 60, "waiting second loader")
-        self.assertIsNone(second.proc.poll(), second.output())
+        until(lambda: BUSY in second.output() or not second.running(), 60, "waiting second loader")
+        self.assertTrue(second.running(), second.output())
         self.assertIsNone(second.setup_started())
         self.assertEqual(tree(self.setup_folder), before)
         self.release_and_finish(first, second)
@@ -183,14 +165,14 @@ class OneAtATime(LoaderCase):
         loaders = [Loader(self, p, "1", "C:\\target", report=w + ".json", hold=self.release)
                    for p, w in zip(packages, "ab")]
         # One setup program runs, held; the other loader waits for it.
-        until(lambda: any(l.setup_started() for l in loaders) or any(l.proc.poll() is not None for l in loaders),
+        until(lambda: any(l.setup_started() for l in loaders) or not all(l.running() for l in loaders),
               90, "first setup program")
         running = 0 if loaders[0].setup_started() else 1
         waiting = 1 - running
-        until(lambda: BUSY in loaders[waiting].output() or loaders[waiting].proc.poll() is not None, 60,
+        until(lambda: BUSY in loaders[waiting].output() or not loaders[waiting].running(), 60,
               "waiting loader")
         self.assertIsNone(loaders[waiting].setup_started())
-        self.assertIsNone(loaders[waiting].proc.poll(), loaders[waiting].output())
+        self.assertTrue(loaders[waiting].running(), loaders[waiting].output())
         self.release_and_finish(*loaders)
         self.assertLessEqual(loaders[running].setup_ended(), loaders[waiting].setup_started()["started"])
         config = bytes.fromhex(loaders[running].setup_started()["config_hex"]).decode("utf-8")
@@ -204,16 +186,15 @@ class OneAtATime(LoaderCase):
         damaged = bytearray(self.assembled(setup=setup))
         damaged[-32] ^= 1  # a stored app digest that cannot match
         first = Loader(self, self.write_package(bytes(damaged), name="damaged.exe"), report="first.json")
-        until(lambda: e2e.xdotool("search", "--onlyvisible", "--name", "^Warnning$") or first.proc.poll() is not None,
+        until(lambda: e2e.xdotool("search", "--onlyvisible", "--name", "^Warnning$") or not first.running(),
               90, "message box of the first loader")
-        self.assertIsNone(first.proc.poll(), first.output())
+        self.assertTrue(first.running(), first.output())
         package = self.write_package(self.assembled(setup=setup))
         second = Loader(self, package, "1", "C:\\target", report="second.json")
-        until(lambda: BUSY in second.output() or second.proc.poll() is not None, 60, "waiting second loader")
-        self.assertIsNone(second.proc.poll(), second.output())
-        first.proc.kill()
-        first.proc.wait()
-        self.assertEqual(second.wait(90), 0, second.output())
+        until(lambda: BUSY in second.output() or not second.running(), 60, "waiting second loader")
+        self.assertTrue(second.running(), second.output())
+        first.kill()
+        self.assertEqual(second.wait(), 0, second.output())
         self.assertIsNone(first.setup_started())
         self.assert_installed(package, second, setup)
 
