@@ -2,7 +2,9 @@
    saw to the file named by KELVANE_REPORT (a JSON object, UTF-8): its command
    line and arguments, its current folder, its own path, the variables
    KZQAUTOI, KZQPATHI and KELVANE_MARKER, and the bytes of the "config.xml"
-   beside it (hex). Then it exits with the code in KELVANE_EXIT (0 if unset). */
+   beside it (hex). It first waits KELVANE_DELAY_MS milliseconds, if set, so
+   that a caller that does not wait for it is caught. Then it exits with the
+   code in KELVANE_EXIT (0 if unset). */
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -51,6 +53,7 @@ int wmain(int argc, wchar_t** argv) {
   static wchar_t report[32768], self[MAX_PATH * 4], folder[MAX_PATH * 4], code[32];
   GetModuleFileNameW(NULL, self, MAX_PATH * 4);
   GetCurrentDirectoryW(MAX_PATH * 4, folder);
+  if (GetEnvironmentVariableW(L"KELVANE_DELAY_MS", code, 32)) Sleep((DWORD)_wtoi(code));
   if (GetEnvironmentVariableW(L"KELVANE_REPORT", report, 32768)) {
     FILE* out = _wfopen(report, L"wb");
     if (out) {
