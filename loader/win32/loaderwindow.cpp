@@ -73,8 +73,7 @@ class win32starter : public programstarter {
   // installer detection asks (which is what ERROR_ELEVATION_REQUIRED said),
   // where "runas" would demand full administrator rights whatever the program
   // declares. The folder is given because an elevated program would otherwise
-  // start in the system folder. No error boxes of the shell's own: a failure is
-  // a log line and exit code -1, as for a plain start.
+  // start in the system folder.
   unsigned long shellstart(const std::u16string& program) override {
 #ifdef KELVANE_ELEVATION_TEST
     if (auto error = env::get("KELVANE_TEST_SHELLSTART_ERROR")) return std::stoul(*error);
@@ -84,7 +83,7 @@ class win32starter : public programstarter {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     SHELLEXECUTEINFOW start{};
     start.cbSize = sizeof start;
-    start.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    start.fMask = SEE_MASK_NOCLOSEPROCESS;  // a handle to wait on
     start.hwnd = owner_;  // the consent prompt belongs to the installer
     start.lpVerb = nullptr;
     start.lpFile = w(program);
