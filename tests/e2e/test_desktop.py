@@ -16,7 +16,7 @@ import unittest
 import xml.etree.ElementTree as ElementTree
 
 import test_loader
-from test_loader import LoaderCase, Run, assemble, ico_images, make_zip, winpath
+from test_loader import LoaderCase, Run, assemble, ico_images, make_zip, setUpModule, winpath  # noqa: F401
 
 RT_VERSION, RT_MANIFEST = 16, 24
 SUPPORTED_OS = {
@@ -136,7 +136,7 @@ class Resources(LoaderCase):
         if qsetup is not None:
             files["setup\\qSetup.exe"] = qsetup
         write_tree(folder, files)
-        run = Run(args.stub, cwd=folder, temp=os.path.join(folder, "temp"))
+        run = Run(args.stub, cwd=folder, temp=os.path.join(folder, "temp"), timeout=test_loader.BUILDER_TIMEOUT)
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         return os.path.join(folder, "install_test.exe"), run.stdout.replace("\r\n", "\n")
 
@@ -220,10 +220,9 @@ class Resources(LoaderCase):
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
-    for name in ("build", "stub", "elevationloader", "fakesetup", "vendorsetup", "holdwindow", "uninstallicon",
-                 "version", "wine-run"):
+    for name in ("build", "stub", "elevationloader", "fakesetup", "vendorsetup", "uninstallicon", "version",
+                 "wine-run"):
         parser.add_argument("--" + name, required=True)
     args, rest = parser.parse_known_args()
     test_loader.args = args  # the shared helpers read the same options
-    setUpModule, tearDownModule = test_loader.setUpModule, test_loader.tearDownModule
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=2)
