@@ -6,6 +6,7 @@
 #include "loader/workspace.h"
 #include "package/builder.h"
 #include "package/layout.h"
+#include "package/peimage.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/ui.h"
@@ -27,6 +28,14 @@ void passarguments(const std::vector<std::string>& args) {
   }
 }
 
+// A vendor may sign the bare stub: its certificate table does not count. A
+// size that cannot be measured counts as a package.
+bool isstub(std::FILE* ownfile) {
+  bool stub = certificatestart(ownfile) == stubsize;
+  fs::seek(ownfile, 0, SEEK_SET);
+  return stub;
+}
+
 int startup(const std::vector<std::string>& args) {
   passarguments(args);
   splash::startup();
@@ -39,8 +48,7 @@ int startup(const std::vector<std::string>& args) {
     std::fputs("Open file failed\n", stdout);
     return -1;
   }
-  // A size that cannot be measured counts as a package.
-  if (fs::filesize(ownfile) == stubsize) return buildpackage(ownfile, screen);
+  if (isstub(ownfile)) return buildpackage(ownfile, screen);
 
   std::fclose(ownfile);
   intitemp();
