@@ -16,6 +16,7 @@ import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import peimage  # noqa: E402
+import winrun  # noqa: E402
 
 args = None
 
@@ -77,8 +78,7 @@ class Builder(unittest.TestCase):
 
     def run_wine(self, program, *argv):
         env = dict(os.environ, KELVANE_TEMP_DIR=self.temp, LC_ALL="C.UTF-8")
-        result = subprocess.run([args.wine_run, args.build, program, *argv], cwd=self.work, env=env,
-                                capture_output=True, timeout=120)
+        result = winrun.run([args.wine_run, args.build, program, *argv], cwd=self.work, env=env, timeout=60)
         return result.returncode, result.stdout.decode("cp1252", "replace")
 
     def build(self):
