@@ -109,6 +109,7 @@ bool datazip::zipfopen() {
   }
   lasterror_ = 0;
   pipeline_ = std::make_unique<pipeline>(threadcount(threads_));
+  KLOG("datazip::zipfopen", "%s is compressed on %d threads\n", name_.c_str(), pipeline_->pool.threads());
   return true;
 }
 

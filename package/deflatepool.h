@@ -51,6 +51,7 @@ class deflatepool {
   deflatepool(const deflatepool&) = delete;
   deflatepool& operator=(const deflatepool&) = delete;
 
+  int threads() const { return static_cast<int>(workers_.size()); }  // may be fewer than asked
   bool full() const;
   bool empty() const;
   // Queues a block for compression; the caller keeps the pool from overfilling
