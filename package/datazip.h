@@ -45,9 +45,10 @@ class datazip {
   // ending in a separator is a folder: nothing is added and the result is
   // true. False when the entry could not be queued completely: the name does
   // not fit the ANSI code page, the file is too large, cannot be opened or
-  // fails to read (its entry then ends after the blocks read). False also once the
-  // archive has refused a write, for this entry or an earlier one: the entry
-  // is written later, on this or a later call or at closezipfile.
+  // fails to read (its entry then ends after the blocks read in full). False
+  // also once the archive has refused a write, for this entry or an earlier
+  // one: entries are written as their blocks come back from the workers, on
+  // this or a later call or at closezipfile.
   bool putfileinzip(const std::string& path);
 
   int lasterror() const { return lasterror_; }
