@@ -16,9 +16,12 @@ import tempfile
 import unittest
 import zipfile
 
+SUPPORT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support")
+sys.path.insert(0, SUPPORT)
+import winrun  # noqa: E402
+
 args = None
-HERE = os.path.dirname(os.path.abspath(__file__))
-SHORTDISK = os.path.join(HERE, "..", "support", "shortdisk.sh")
+SHORTDISK = os.path.join(SUPPORT, "shortdisk.sh")
 BLOCK = 1 << 20  # the writer cuts files into blocks of this size
 
 
@@ -92,14 +95,10 @@ class BuilderCase(unittest.TestCase):
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def run_wine(self, program, *argv, cwd=None, prefix=()):
-        # Output goes to a file: wine's background processes could hold a pipe open.
         env = dict(os.environ, KELVANE_TEMP_DIR=self.temp, LC_ALL="C.UTF-8")
-        with tempfile.TemporaryFile() as out:
-            result = subprocess.run([*prefix, args.wine_run, args.build, program, *argv], cwd=cwd or self.work,
-                                    env=env, stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
-                                    timeout=120)
-            out.seek(0)
-            return result.returncode, out.read().decode("cp1252", "replace")
+        result = winrun.run([*prefix, args.wine_run, args.build, program, *argv], cwd=cwd or self.work, env=env,
+                            timeout=60)
+        return result.returncode, result.stdout.decode("cp1252", "replace")
 
     def build(self, cwd=None, prefix=()):
         return self.run_wine(args.stub, cwd=cwd, prefix=prefix)
