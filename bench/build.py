@@ -125,7 +125,8 @@ def single_stream_size(payload):
 
 
 def run_timed(command, cwd, env, log):
-    """Wall time and peak resident memory (KiB) of a command and what it waited for."""
+    """Wall time, peak resident memory (KiB) and processor time of a command
+    and what it waited for."""
     with open(log, "wb") as out:
         start = time.monotonic()
         process = subprocess.Popen(command, cwd=cwd, env=env, stdout=out, stderr=subprocess.STDOUT,
@@ -135,7 +136,7 @@ def run_timed(command, cwd, env, log):
     process.returncode = os.waitstatus_to_exitcode(status)
     if process.returncode != 0:
         sys.exit("%s failed with %d; see %s" % (command[0], process.returncode, log))
-    return elapsed, usage.ru_maxrss
+    return elapsed, usage.ru_maxrss, usage.ru_utime + usage.ru_stime
 
 
 def compressed_bytes(archive):
@@ -187,16 +188,17 @@ def main():
         zip_cmd = ["zip", "-9", "-r", "-X", "-q", os.path.join(work, "zip.zip"), "app", "setup"]
         read_through(args.payload)
         print("usable processors: %d; load average before: %s" % (len(os.sched_getaffinity(0)), load()))
-        print("%-6s %10s %10s %8s %14s" % ("round", "builder s", "zip s", "ratio", "builder peak"))
+        print("%-6s %10s %10s %8s %14s %16s" % ("round", "builder s", "zip s", "ratio", "builder peak",
+                                                "processor s b/z"))
         rows = []
         for round_ in range(1, args.rounds + 1):
             for name in ("install_test.exe", "zip.zip"):
                 if os.path.exists(os.path.join(work, name)):
                     os.remove(os.path.join(work, name))
-            b, peak = run_timed(builder_cmd, work, env, os.path.join(work, "builder.log"))
-            z, _ = run_timed(zip_cmd, work, env, os.path.join(work, "zip.log"))
+            b, peak, bcpu = run_timed(builder_cmd, work, env, os.path.join(work, "builder.log"))
+            z, _, zcpu = run_timed(zip_cmd, work, env, os.path.join(work, "zip.log"))
             rows.append((b, z, peak))
-            print("%-6d %10.2f %10.2f %8.3f %11.1f MiB" % (round_, b, z, b / z, peak / 1024))
+            print("%-6d %10.2f %10.2f %8.3f %10.1f MiB %8.1f/%.1f" % (round_, b, z, b / z, peak / 1024, bcpu, zcpu))
         print("load average after: %s" % load())
         builder_total, zip_total = sum(r[0] for r in rows), sum(r[1] for r in rows)
         print("total  %10.2f %10.2f %8.3f %11.1f MiB (highest)" % (builder_total, zip_total,
