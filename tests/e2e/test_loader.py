@@ -19,6 +19,7 @@ import unittest
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import peimage  # noqa: E402
 import winrun  # noqa: E402
 
 args = None
@@ -70,8 +71,8 @@ def assemble(setup_zip, app_zip, stub=None):
 
 
 def read_trailer(package):
-    t = package[-TRAILER:]
-    return struct.unpack("<I", t[:4])[0], struct.unpack("<I", t[36:40])[0]
+    setup_offset, _, app_offset, _ = peimage.read_trailer(package)
+    return setup_offset, app_offset
 
 
 def with_byte_changed(package, offset):
@@ -241,6 +242,10 @@ class HappyPath(LoaderCase):
 
     def test_example_setup_program_installs_the_app_archive(self):
         example = os.path.join(args.build, "example")
+        with open(os.path.join(example, "setup", "qSetup.exe"), "rb") as f:
+            image = f.read()
+        subsystem = struct.unpack_from("<H", image, peimage.headers(image)[0] + 4)[0]
+        self.assertEqual(subsystem, 2)  # a desktop program: no console window beside its message
         folder = os.path.join(self.dir, "src")
         shutil.copytree(example, folder, ignore=shutil.ignore_patterns("install_test.exe"))
         result = winrun.run([args.wine_run, args.build, args.stub], cwd=folder, timeout=BUILDER_TIMEOUT)
@@ -512,9 +517,16 @@ def setUpModule():
                                            capture_output=True, text=True, check=True).stdout.strip()
 
 
-if __name__ == "__main__":
+def main():
+    """Reads the build's paths, then runs the running script's test groups
+    named on the command line."""
+    global args
     parser = argparse.ArgumentParser()
-    for name in ("build", "stub", "fakesetup", "closewindow", "uninstallicon", "wine-run"):
+    for name in ("build", "stub", "fakesetup", "closewindow", "windowstate", "uninstallicon", "wine-run"):
         parser.add_argument("--" + name, required=True)
     args, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
