@@ -94,7 +94,7 @@ def wine(build, program, *argv, env=None, cwd=None, timeout=1800, watch=False):
                                 env=environment, stdout=out, stderr=out, stdin=subprocess.DEVNULL)
         watcher = None
         if watch:
-            wanted = winpath(program).lower().encode()
+            wanted = program.encode()
             def poll():
                 while proc.poll() is None:
                     peak[0] = max(peak[0], peak_kib(wanted))
@@ -117,14 +117,15 @@ def wine(build, program, *argv, env=None, cwd=None, timeout=1800, watch=False):
 
 
 def peak_kib(wanted):
-    """The largest VmHWM among processes whose command line holds `wanted`."""
+    """The peak resident size (VmHWM) of the wine process started as `wanted`:
+    its command line begins with that path."""
     peak = 0
     for pid in os.listdir("/proc"):
         if not pid.isdigit():
             continue
         try:
             with open("/proc/%s/cmdline" % pid, "rb") as f:
-                if wanted not in f.read().lower():
+                if f.read().split(b"\0")[0] != wanted:
                     continue
             with open("/proc/%s/status" % pid) as f:
                 for line in f:

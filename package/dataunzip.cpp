@@ -171,7 +171,9 @@ bool dataunzip::readtrailer() {
 }
 
 bool dataunzip::opensetup() {
-  *view_ = streamview{package_, trailer_.app_offset};
+  *view_ = streamview{};
+  view_->stream = package_;
+  view_->end = trailer_.app_offset;
   archive_ = unzOpenInPlace(*view_);
   if (!archive_) {
     KLOG("dataunzip::opensetup", "no setup archive before offset %u\n", trailer_.app_offset);

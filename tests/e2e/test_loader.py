@@ -92,17 +92,17 @@ def assemble_file(path, setup_zip_path, app_zip):
                   struct.pack("<I", len(stub) + setup_length) + sampled_md5(app_zip).encode())
 
 
-def peak_memory_kib(windows_path):
-    """The highest peak resident size (VmHWM) among the running wine processes
-    whose command line names the given Windows path; 0 when there is none."""
-    wanted = windows_path.lower().encode("utf-8")
+def peak_memory_kib(program):
+    """The peak resident size (VmHWM) of the running wine process started as
+    `program` (its command line begins with that path); 0 when there is none."""
+    wanted = program.encode("utf-8")
     peak = 0
     for pid in os.listdir("/proc"):
         if not pid.isdigit():
             continue
         try:
             with open("/proc/%s/cmdline" % pid, "rb") as f:
-                if wanted not in f.read().lower():
+                if f.read().split(b"\0")[0] != wanted:
                     continue
             with open("/proc/%s/status" % pid) as f:
                 for line in f:
@@ -160,7 +160,7 @@ class Run:
                                     stdout=out, stderr=err, stdin=subprocess.DEVNULL)
             while proc.poll() is None:
                 if watch_memory:
-                    self.peak_kib = max(self.peak_kib, peak_memory_kib(winpath(program)))
+                    self.peak_kib = max(self.peak_kib, peak_memory_kib(program))
                 if time.monotonic() - started > timeout:
                     proc.kill()
                     proc.wait()
