@@ -41,11 +41,11 @@ def windows_safe(name):
 
 
 def copy_real_files(target, megabytes):
-    """Copies regular files from /usr/lib and /usr/share until `megabytes` are
-    there, keeping their relative paths; names Windows could not hold, or that
-    differ only in letter case, are left out."""
+    """Copies regular files of up to 1.5 MB from /usr/share and /usr/lib until
+    `megabytes` are there, keeping their relative paths; names Windows could
+    not hold, or that differ only in letter case, are left out."""
     budget, taken, seen = megabytes * 1000 * 1000, 0, set()
-    for top in ("/usr/lib/x86_64-linux-gnu", "/usr/share"):
+    for top in ("/usr/share", "/usr/lib/x86_64-linux-gnu"):
         for root, dirs, files in os.walk(top):
             dirs.sort()
             relative_root = os.path.relpath(root, "/usr")
@@ -59,7 +59,7 @@ def copy_real_files(target, megabytes):
                     continue
                 try:
                     size = os.path.getsize(source)
-                    if size > 20 * 1000 * 1000 or not os.access(source, os.R_OK):
+                    if size > 1500 * 1000 or not os.access(source, os.R_OK):
                         continue
                     os.makedirs(os.path.join(target, relative_root), exist_ok=True)
                     shutil.copyfile(source, os.path.join(target, relative))
@@ -164,7 +164,7 @@ def prepare(work, build, stub, fakesetup, icon, tree_mb, big_mb, app_mb):
 
     script = os.path.join(src, "bench.nsi")
     with open(script, "w") as f:
-        f.write('Unicode true\nName "bench"\nOutFile "%s"\nSetCompressor zlib\nRequestExecutionLevel user\n'
+        f.write('Unicode true\nTarget amd64-unicode\nName "bench"\nOutFile "%s"\nSetCompressor zlib\nRequestExecutionLevel user\n'
                 'SilentInstall silent\nInstallDir "$TEMP\\nsisbench"\nSection\n  SetOutPath "$INSTDIR"\n'
                 '  File /r "setup\\*.*"\nSectionEnd\n' % os.path.join(work, "nsis_installer.exe"))
     with tempfile.TemporaryFile() as out:
@@ -209,6 +209,7 @@ def measure(a, build, work, stub, fakesetup):
         "loader": (os.path.join(work, "install_test.exe"), ("1", winpath(os.path.join(work, "installed")))),
         "nsis": (os.path.join(work, "nsis_installer.exe"), ("/S", "/D=" + winpath(target))),
     }
+    expected = sum(len(files) for _, _, files in os.walk(os.path.join(work, "src", "setup")))
     names = [a.only] if a.only else ["loader", "nsis"]
     times = {n: [] for n in names}
     peaks = {n: [] for n in names}
@@ -223,6 +224,9 @@ def measure(a, build, work, stub, fakesetup):
             seconds, peak, code = wine(build, program, *argv, env={"KELVANE_TEMP_DIR": temp}, watch=True)
             if code != 0:
                 sys.exit("%s exited with %d" % (name, code))
+            installed = sum(len(files) for _, _, files in os.walk(temp))
+            if installed < expected:
+                sys.exit("%s left %d files of %d: nothing to compare" % (name, installed, expected))
             times[name].append(seconds)
             peaks[name].append(peak)
             print("run %d %-6s %6.2f s  peak %6.1f MiB" % (run + 1, name, seconds, peak / 1024), flush=True)

@@ -224,7 +224,10 @@ int dataunzip::readentry(const chunksink& sink) {
   if (opened != UNZ_OK) return -1;
 
   // minizip keeps the CRC-32 as the data passes and compares it on closing.
-  std::vector<char> chunk(chunksize);
+  // One buffer for all entries: most are small, and a fresh 256 KiB each
+  // would cost more than their data.
+  std::vector<char>& chunk = chunk_;
+  chunk.resize(chunksize);
   std::uint64_t delivered = 0;
   int got = 0;
   bool refused = false;

@@ -128,6 +128,7 @@ class dataunzip {
   std::int64_t trailerposition_ = 0;
   void* archive_ = nullptr;  // minizip unzFile
   std::unique_ptr<unz_file_info64_s> current_;  // the entry entryname read
+  std::vector<char> chunk_;                     // readentry's buffer, kept between entries
   std::string savedfolder_;
   packagetrailer trailer_;
   std::uint32_t count_ = 0;
