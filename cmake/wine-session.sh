@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The wine side of the Windows test session.
 #   wine-session.sh prefix BUILD_DIR  create the private prefix once (locked)
-#   wine-session.sh start BUILD_DIR   prefix, a persistent wineserver and an Xvfb screen
-#   wine-session.sh stop BUILD_DIR    end both
+#   wine-session.sh start BUILD_DIR [HOLDER]
+#                                     prefix, a persistent wineserver, an Xvfb screen, and
+#                                     HOLDER (holdwindow.exe) keeping wine's desktop up
+#   wine-session.sh stop BUILD_DIR    end them all
 # BUILD_DIR/wine-env.sh holds the variables every wine run needs.
 set -euo pipefail
 cmd=$1
@@ -54,6 +56,26 @@ REG
   touch "$prefix/.kelvane-ready"
 }
 
+# wine starts its desktop process when a program first asks for a window, and
+# the desktop inherits that program's standard output and error and lives while
+# any window exists. Started here by a program holding a hidden window, in a
+# session of its own and with its output going to a log file, it is there
+# before any test and holds no test's pipes.
+start_holder() {
+  local holder=$1 ready="$build/holdwindow.ready"
+  if [ -f "$build/holdwindow.pid" ] && kill -0 "$(cat "$build/holdwindow.pid")" 2>/dev/null; then return 0; fi
+  rm -f "$ready"
+  setsid wine "$holder" "Z:$(echo "$ready" | tr / '\\')" </dev/null >"$build/holdwindow.log" 2>&1 &
+  echo $! > "$build/holdwindow.pid"
+  for _ in $(seq 600); do
+    [ -f "$ready" ] && return 0
+    kill -0 "$(cat "$build/holdwindow.pid")" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "$0: the window holder did not start (see $build/holdwindow.log)" >&2
+  return 1
+}
+
 case "$cmd" in
   prefix) make_prefix ;;
   start)
@@ -72,8 +94,10 @@ case "$cmd" in
     # output: under a persistent server they outlive the program that starts
     # them, and would keep a test runner's pipes open.
     wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+    if [ -n "${3:-}" ]; then start_holder "$3"; fi
     ;;
   stop)
+    if [ -f "$build/holdwindow.pid" ]; then kill "$(cat "$build/holdwindow.pid")" 2>/dev/null || true; rm -f "$build/holdwindow.pid"; fi
     if [ -f "$envfile" ]; then source "$envfile"; wineserver -k 2>/dev/null || true; fi
     if [ -f "$build/xvfb.pid" ]; then kill "$(cat "$build/xvfb.pid")" 2>/dev/null || true; rm -f "$build/xvfb.pid" "$build/xvfb.display"; fi
     rm -f "$envfile"; write_env

@@ -14,6 +14,9 @@ import tempfile
 import unittest
 import zipfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import winrun  # noqa: E402
+
 args = None
 
 SETUP = {
@@ -74,8 +77,7 @@ class Builder(unittest.TestCase):
 
     def run_wine(self, program, *argv):
         env = dict(os.environ, KELVANE_TEMP_DIR=self.temp, LC_ALL="C.UTF-8")
-        result = subprocess.run([args.wine_run, args.build, program, *argv], cwd=self.work, env=env,
-                                capture_output=True, timeout=120)
+        result = winrun.run([args.wine_run, args.build, program, *argv], cwd=self.work, env=env, timeout=60)
         return result.returncode, result.stdout.decode("cp1252", "replace")
 
     def build(self):

@@ -18,10 +18,16 @@ import time
 import unittest
 import zipfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import winrun  # noqa: E402
+
 args = None
-holder = None
 
 TRAILER = 72
+# Time limits of the programs run here; each CTest test's own limit, set in
+# CMakeLists.txt, covers the sum of its runs.
+BUILDER_TIMEOUT = 60
+LOADER_TIMEOUT = 45
 
 
 def winpath(path):
@@ -144,7 +150,8 @@ class Run:
     captioned "Warnning" are pressed (or handed to on_box instead), and a
     visible "Kelvane" window is noted."""
 
-    def __init__(self, program, *argv, cwd, temp, env=None, timeout=90, on_box=None, watch_memory=False):
+    def __init__(self, program, *argv, cwd, temp, env=None, timeout=LOADER_TIMEOUT, on_box=None,
+                 watch_memory=False):
         environment = dict(os.environ, KELVANE_TEMP_DIR=temp, WINEDEBUG="+msgbox")
         environment.update(env or {})
         for name, value in (env or {}).items():
@@ -154,22 +161,11 @@ class Run:
         self.window_seen_at_box = []
         self.peak_kib = 0  # the program's peak resident size, when watched
         pressed = {}  # box window -> when Return was last pressed on it
-        started = time.monotonic()
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            proc = subprocess.Popen([args.wine_run, args.build, program, *argv], cwd=cwd, env=environment,
-                                    stdout=out, stderr=err, stdin=subprocess.DEVNULL)
-            while proc.poll() is None:
+        with winrun.Program([args.wine_run, args.build, program, *argv], cwd=cwd, env=environment,
+                            timeout=timeout) as proc:
+            while proc.running():
                 if watch_memory:
                     self.peak_kib = max(self.peak_kib, peak_memory_kib(program))
-                if time.monotonic() - started > timeout:
-                    proc.kill()
-                    proc.wait()
-                    out.seek(0)
-                    err.seek(0)
-                    windows = [(w, " ".join(xdotool("getwindowname", w))) for w in xdotool("search", "--name", ".")]
-                    raise AssertionError("still running after %d s; windows %s\n%s\n%s" % (
-                        timeout, windows, out.read().decode("utf-8", "replace"),
-                        err.read().decode("utf-8", "replace")[-3000:]))
                 if xdotool("search", "--onlyvisible", "--name", "^Kelvane$"):
                     self.window_seen = True
                 for box in xdotool("search", "--onlyvisible", "--name", "^Warnning$"):
@@ -181,17 +177,13 @@ class Run:
                             continue
                     elif time.monotonic() - pressed[box] < 1:
                         continue
-                    # Pressed again a second later if still there: another
-                    # program's window may have taken the focus meanwhile.
-                    xdotool("windowfocus", "--sync", box)
-                    xdotool("key", "Return")
+                    # Pressed again a second later if still there.
+                    winrun.press_ok(box)
                     pressed[box] = time.monotonic()
                 time.sleep(0.1)
-            self.returncode = proc.returncode
-            out.seek(0)
-            err.seek(0)
-            self.stdout = out.read().decode("utf-8", "replace")
-            self.stderr = err.read().decode("utf-8", "replace")
+        self.returncode = proc.returncode
+        self.stdout = proc.stdout.decode("utf-8", "replace")
+        self.stderr = proc.stderr.decode("utf-8", "replace")
         # wine traces each box's text: MSGBOX_OnInit L"text"
         self.boxes = re.findall(r'MSGBOX_OnInit L"([^"]*)"', self.stderr)
 
@@ -259,8 +251,8 @@ def build_with_stub(folder, app, setup):
             os.makedirs(os.path.dirname(path), exist_ok=True)
             with open(path, "wb") as f:
                 f.write(data)
-    result = subprocess.run([args.wine_run, args.build, args.stub], cwd=folder, capture_output=True, timeout=120,
-                            env=dict(os.environ, KELVANE_TEMP_DIR=os.path.join(folder, "buildtemp")))
+    result = winrun.run([args.wine_run, args.build, args.stub], cwd=folder, timeout=BUILDER_TIMEOUT,
+                        env=dict(os.environ, KELVANE_TEMP_DIR=os.path.join(folder, "buildtemp")))
     package = os.path.join(folder, "install_test.exe")
     if result.returncode != 0 or not os.path.isfile(package):
         raise AssertionError("the stub built no package:\n" + result.stdout.decode("utf-8", "replace"))
@@ -305,7 +297,7 @@ class HappyPath(LoaderCase):
         example = os.path.join(args.build, "example")
         folder = os.path.join(self.dir, "src")
         shutil.copytree(example, folder, ignore=shutil.ignore_patterns("install_test.exe"))
-        result = subprocess.run([args.wine_run, args.build, args.stub], cwd=folder, capture_output=True, timeout=120)
+        result = winrun.run([args.wine_run, args.build, args.stub], cwd=folder, timeout=BUILDER_TIMEOUT)
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
         target = os.path.join(self.dir, "installed")
         run = self.run_loader(os.path.join(folder, "install_test.exe"), "1", winpath(target))
@@ -446,7 +438,7 @@ class Endings(LoaderCase):
         closed = []
 
         def close(box):
-            closed.append(subprocess.run([args.wine_run, args.build, args.closewindow, "Cwin"]).returncode)
+            closed.append(winrun.run([args.wine_run, args.build, args.closewindow, "Cwin"], timeout=30).returncode)
 
         run = self.run_loader(self.write_package(changed), on_box=close)
         self.assertEqual(closed, [0])
@@ -659,22 +651,14 @@ class LargeEntries(LoaderCase):
 
 
 def setUpModule():
-    global holder
     # xdotool looks at the session's screen, the one wine-env.sh names.
     os.environ["DISPLAY"] = subprocess.run(["bash", "-c", 'source "$1/wine-env.sh"; echo "$DISPLAY"', "-", args.build],
                                            capture_output=True, text=True, check=True).stdout.strip()
-    holder = subprocess.Popen([args.wine_run, args.build, args.holdwindow],
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
-
-
-def tearDownModule():
-    holder.kill()
-    holder.wait()
 
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
-    for name in ("build", "stub", "fakesetup", "holdwindow", "closewindow", "uninstallicon", "wine-run"):
+    for name in ("build", "stub", "fakesetup", "closewindow", "uninstallicon", "wine-run"):
         parser.add_argument("--" + name, required=True)
     args, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

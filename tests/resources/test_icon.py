@@ -13,6 +13,9 @@ import sys
 import tempfile
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import winrun  # noqa: E402
+
 RT_ICON, RT_GROUP_ICON = 3, 14
 ENGLISH_US = 1033
 args = None
@@ -75,8 +78,7 @@ class IconReplacement(unittest.TestCase):
         if icon_bytes is not None:
             with open(os.path.join(self.dir, name), "wb") as f:
                 f.write(icon_bytes)
-        result = subprocess.run([args.wine_run, args.build, args.seticon, name, "target.exe"], cwd=self.dir,
-                                capture_output=True, timeout=60)
+        result = winrun.run([args.wine_run, args.build, args.seticon, name, "target.exe"], cwd=self.dir, timeout=30)
         return result.returncode, result.stdout.replace(b"\r\n", b"\n").decode("utf-8", "replace")
 
     def test_stub_group_refers_to_nine_images_of_different_sizes(self):
@@ -143,8 +145,7 @@ class IconReplacement(unittest.TestCase):
         with open(os.path.join(self.dir, "setup", "LoaderIcon.ico"), "wb") as f:
             f.write(icon_file(images))
         env = dict(os.environ, KELVANE_TEMP_DIR=os.path.join(self.dir, "temp"))
-        result = subprocess.run([args.wine_run, args.build, args.stub], cwd=self.dir, env=env,
-                                capture_output=True, timeout=120)
+        result = winrun.run([args.wine_run, args.build, args.stub], cwd=self.dir, env=env, timeout=60)
         self.assertEqual(result.returncode, 0, result.stdout.decode("utf-8", "replace"))
         found = resources(os.path.join(self.dir, "install_test.exe"))
         groups = [data for (kind, _, _), data in found.items() if kind == RT_GROUP_ICON]

@@ -16,7 +16,13 @@ import time
 import unittest
 import zlib
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import winrun  # noqa: E402
+
 args = None
+# Time limits of the wine programs run here; the CTest test's limit covers
+# their sum.
+PROGRAM_TIMEOUT = 60
 
 
 def session_env():
@@ -86,28 +92,14 @@ def geometry(env, window):
 
 
 def press_ok(env, box, tries=20):
-    """Presses Return on a message box until it is gone: another window may
-    take the focus between the two xdotool calls."""
+    """Presses OK on a message box until it is gone."""
     for _ in range(tries):
-        subprocess.run(["xdotool", "windowfocus", "--sync", box], env=env, capture_output=True)
-        subprocess.run(["xdotool", "key", "Return"], env=env, capture_output=True)
+        winrun.press_ok(box, env)
         time.sleep(0.5)
         if box not in subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Warnning$"], env=env,
                                      capture_output=True, text=True).stdout.split():
             return
     raise AssertionError("the message box stays after %d presses" % tries)
-
-
-def finish(proc, output=0, timeout=60):
-    """Waits for a program under wine and returns its standard output (or
-    error, output=1); one that does not end is killed, so that no window of
-    it is left on the shared screen for the tests that follow."""
-    try:
-        return proc.communicate(timeout=timeout)[output]
-    except subprocess.TimeoutExpired:
-        proc.kill()
-        proc.communicate()
-        raise
 
 
 class Screen(unittest.TestCase):
@@ -144,9 +136,10 @@ class Screen(unittest.TestCase):
 
     def test_stand_in_window(self):
         env = session_env()
-        proc = subprocess.Popen([args.wine_run, args.build, args.program, "4000"], env=env,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        try:
+        # A program that does not end is killed on leaving the block, so that
+        # no window of it is left on the shared screen for the tests that follow.
+        with winrun.Program([args.wine_run, args.build, args.program, "4000"], env=env,
+                            timeout=PROGRAM_TIMEOUT) as proc:
             window = find_window(env, "^Kelvane$")
             self.assertIsNotNone(window, "no visible window called Kelvane")
             place = geometry(env, window)
@@ -154,9 +147,8 @@ class Screen(unittest.TestCase):
             shots = [shoot(env)]
             time.sleep(0.3)
             shots.append(shoot(env))
-        finally:
-            err = finish(proc, output=1)
-        self.assertEqual(proc.returncode, 0, err.decode("utf-8", "replace"))
+            proc.wait()
+        self.assertEqual(proc.returncode, 0, proc.stderr.decode("utf-8", "replace"))
         self.check_splash(place, shots, args.shot)
 
     def test_loader_installing_a_package(self):
@@ -171,8 +163,8 @@ class Screen(unittest.TestCase):
                 with open(os.path.join(folder, name), "wb") as f:
                     f.write(data)
             run_env = dict(env, KELVANE_TEMP_DIR=os.path.join(folder, "temp"))
-            built = subprocess.run([args.wine_run, args.build, args.stub], cwd=folder, env=run_env,
-                                   capture_output=True, timeout=120)
+            built = winrun.run([args.wine_run, args.build, args.stub], cwd=folder, env=run_env,
+                               timeout=PROGRAM_TIMEOUT)
             package = os.path.join(folder, "install_test.exe")
             self.assertTrue(os.path.isfile(package), built.stdout.decode("utf-8", "replace"))
             with open(package, "r+b") as f:
@@ -181,9 +173,8 @@ class Screen(unittest.TestCase):
                 f.seek(-32, os.SEEK_END)
                 f.write(bytes((first[0] ^ 1,)))
 
-            proc = subprocess.Popen([args.wine_run, args.build, package], cwd=folder, env=run_env,
-                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-            try:
+            with winrun.Program([args.wine_run, args.build, package], cwd=folder, env=run_env,
+                                timeout=PROGRAM_TIMEOUT) as proc:
                 window = find_window(env, "^Kelvane$")
                 self.assertIsNotNone(window, "no visible window called Kelvane")
                 place = geometry(env, window)
@@ -195,9 +186,8 @@ class Screen(unittest.TestCase):
                 shots.append(shoot(env))
                 covered = geometry(env, box)
                 press_ok(env, box)
-            finally:
-                out = finish(proc)
-            self.assertEqual(proc.returncode, 0, out.decode("utf-8", "replace"))
+                proc.wait()
+            self.assertEqual(proc.returncode, 0, (proc.stdout + proc.stderr).decode("utf-8", "replace"))
             self.check_splash(place, shots, args.loader_shot, hidden=covered)
         finally:
             shutil.rmtree(folder, ignore_errors=True)

@@ -5,12 +5,14 @@ import argparse
 import os
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import winrun  # noqa: E402
 
 STUB_SIZE = 1950720
 # DLLs Windows loads from the system folder whatever the search path says
@@ -29,8 +31,7 @@ def run(program, *argv, cwd, temp=None, timeout=60):
     env = dict(os.environ)
     if temp:
         env["KELVANE_TEMP_DIR"] = temp
-    return subprocess.run([args.wine_run, args.build, program, *argv], cwd=cwd, env=env,
-                          capture_output=True, timeout=timeout)
+    return winrun.run([args.wine_run, args.build, program, *argv], cwd=cwd, env=env, timeout=timeout)
 
 
 def winpath(path):
@@ -68,13 +69,10 @@ class Stub(unittest.TestCase):
         env = dict(os.environ, KELVANE_TEMP_DIR=temp)
         # The loader goes on to show its window and a message box about the
         # meaningless payload; its first line is enough to tell the mode.
-        proc = subprocess.Popen([args.wine_run, args.build, package], cwd=self.dir, env=env,
-                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, start_new_session=True)
-        try:
-            line = proc.stdout.readline().decode("utf-8", "replace")
-        finally:
-            os.killpg(proc.pid, signal.SIGKILL)
-            proc.wait()
+        with winrun.Program([args.wine_run, args.build, package], cwd=self.dir, env=env, timeout=60) as proc:
+            while b"\n" not in proc.stdout and proc.running():
+                time.sleep(0.05)
+            line = proc.stdout.decode("utf-8", "replace").split("\n")[0]
         expected = winpath(temp) + "\\setup"
         self.assertRegex(line, r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d workspace intitemp \d+: delete path is <")
         self.assertIn("<%s>" % expected, line)
@@ -84,7 +82,7 @@ class Stub(unittest.TestCase):
         # argv[0] is whatever the parent wrote first on the command line.
         for argv0 in ["no-such-file.exe", "kelvane", "elsewhere\\kelvane.exe"]:
             with self.subTest(argv0=argv0):
-                result = run(args.spawnas, winpath(args.stub), argv0 + " 1 C:\\target", cwd=self.dir)
+                result = run(args.spawnas, winpath(args.stub), argv0 + " 1 C:\\target", cwd=self.dir, timeout=30)
                 self.assertEqual(result.stdout.replace(b"\r\n", b"\n"), b"Open file failed\n")
                 self.assertEqual(result.returncode, 255)  # -1 as Linux sees it
 
