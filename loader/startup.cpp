@@ -4,6 +4,7 @@
 
 #include "loader/loaderwindow.h"
 #include "loader/workspace.h"
+#include "loader/workspacelock.h"
 #include "package/builder.h"
 #include "package/layout.h"
 #include "platform/environment.h"
@@ -43,6 +44,8 @@ int startup(const std::vector<std::string>& args) {
   if (fs::filesize(ownfile) == stubsize) return buildpackage(ownfile, screen);
 
   std::fclose(ownfile);
+  // Another loader may be installing from the same workspace: wait or end.
+  if (!takeworkspace(!unattended(static_cast<int>(args.size())))) return -1;
   intitemp();
   return runloader(static_cast<int>(args.size()));
 }

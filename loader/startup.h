@@ -16,7 +16,8 @@ void passarguments(const std::vector<std::string>& args);
 
 // Sets KZQAUTOI and KZQPATHI from args[1] and args[2], starts the picture
 // library, then runs the builder when the own file is the bare stub and the
-// loader otherwise. Returns the process exit code (0 or -1).
+// loader otherwise, once it holds the workspace (see workspacelock.h). Returns
+// the process exit code (0 or -1).
 int startup(const std::vector<std::string>& args);
 
 }  // namespace kelvane

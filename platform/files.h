@@ -44,4 +44,9 @@ bool isfolder(const std::string& path);      // without following a final link
 // system reports none.
 std::u16string temppath();
 
+// An existing path in its long form ("C:\Users\ADMINI~1\" reads
+// "C:\Users\Administrator\"), so that both spellings of one folder read the
+// same; the path as given when it has none. On POSIX always the path as given.
+std::u16string longname(const std::u16string& path);
+
 }  // namespace kelvane::fs

@@ -22,4 +22,9 @@ void hidewaiting();
 // user has pressed OK.
 void warn(const std::u16string& text);
 
+// Brings a running installation's window to the front: the first visible
+// top-level window of a program that `processid` started (its setup program),
+// else of `processid` itself (its splash). False when neither shows one.
+bool bringforward(unsigned long processid);
+
 }  // namespace kelvane::ui

@@ -99,4 +99,6 @@ std::u16string temppath() {
   return towide(path);
 }
 
+std::u16string longname(const std::u16string& path) { return path; }
+
 }  // namespace kelvane::fs

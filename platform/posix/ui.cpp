@@ -12,6 +12,8 @@ void showwaiting(screensize) { std::fputs("Waiting ...\n", stderr); }
 
 void hidewaiting() {}
 
+bool bringforward(unsigned long) { return false; }  // no windows here
+
 void warn(const std::u16string& text) { std::fprintf(stderr, "Warnning: %s\n", tonarrow(text).c_str()); }
 
 }  // namespace kelvane::ui

@@ -83,4 +83,15 @@ bool isfolder(const std::string& path) {
 
 std::u16string temppath() { return fetchtext(GetTempPathW); }
 
+std::u16string longname(const std::u16string& path) {
+  const wchar_t* given = reinterpret_cast<const wchar_t*>(path.c_str());
+  DWORD n = GetLongPathNameW(given, nullptr, 0);
+  if (n == 0) return path;
+  std::u16string buffer(n, u'\0');
+  DWORD got = GetLongPathNameW(given, reinterpret_cast<wchar_t*>(buffer.data()), n);
+  if (got == 0 || got >= n) return path;
+  buffer.resize(got);
+  return buffer;
+}
+
 }  // namespace kelvane::fs

@@ -2,7 +2,12 @@
    saw to the file named by KELVANE_REPORT (a JSON object, UTF-8): its command
    line and arguments, its current folder, its own path, the variables
    KZQAUTOI, KZQPATHI and KELVANE_MARKER, and the bytes of the "config.xml"
-   beside it (hex). Then it exits with the code in KELVANE_EXIT (0 if unset). */
+   beside it (hex), and the time it started. When KELVANE_WINDOW gives a title
+   it first shows a window of that title. When KELVANE_HOLD names a file it
+   then stays running, its window answering, until that file exists, so a test
+   can hold an installation open, and then writes the time of its end into the
+   report's name followed by ".end". It exits with the code in KELVANE_EXIT (0
+   if unset). Times are the system's clock in 100 ns units. */
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -47,8 +52,37 @@ static void putconfig(FILE* out, const wchar_t* self) {
   fclose(in);
 }
 
+static unsigned long long now(void) {
+  FILETIME t;
+  GetSystemTimeAsFileTime(&t);
+  return ((unsigned long long)t.dwHighDateTime << 32) | t.dwLowDateTime;
+}
+
+/* Waits until the file exists, for five minutes at most, handling the
+   window's messages meanwhile. */
+static void holduntil(const wchar_t* release) {
+  for (int i = 0; i < 15000 && GetFileAttributesW(release) == INVALID_FILE_ATTRIBUTES; ++i) {
+    MsgWaitForMultipleObjects(0, NULL, FALSE, 20, QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageW(&message, NULL, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+  }
+}
+
+static void putend(const wchar_t* report) {
+  static wchar_t path[32768];
+  _snwprintf(path, 32767, L"%ls.end", report);
+  FILE* out = _wfopen(path, L"wb");
+  if (!out) return;
+  fprintf(out, "%llu\n", now());
+  fclose(out);
+}
+
 int wmain(int argc, wchar_t** argv) {
-  static wchar_t report[32768], self[MAX_PATH * 4], folder[MAX_PATH * 4], code[32];
+  static wchar_t report[32768], self[MAX_PATH * 4], folder[MAX_PATH * 4], code[32], release[32768], title[256];
+  unsigned long long started = now();
+  if (GetEnvironmentVariableW(L"KELVANE_WINDOW", title, 256))
+    CreateWindowExW(0, L"static", title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 300, 200, NULL, NULL,
+                    GetModuleHandleW(NULL), NULL);
   GetModuleFileNameW(NULL, self, MAX_PATH * 4);
   GetCurrentDirectoryW(MAX_PATH * 4, folder);
   if (GetEnvironmentVariableW(L"KELVANE_REPORT", report, 32768)) {
@@ -69,9 +103,13 @@ int wmain(int argc, wchar_t** argv) {
       putvariable(out, L"KZQPATHI");
       putvariable(out, L"KELVANE_MARKER");
       putconfig(out, self);
-      fputs("}\n", out);
+      fprintf(out, ",\n \"started\": %llu}\n", started);
       fclose(out);
     }
+  }
+  if (GetEnvironmentVariableW(L"KELVANE_HOLD", release, 32768)) {
+    holduntil(release);
+    if (report[0]) putend(report);
   }
   if (GetEnvironmentVariableW(L"KELVANE_EXIT", code, 32)) return _wtoi(code);
   return 0;

@@ -656,9 +656,16 @@ def setUpModule():
                                            capture_output=True, text=True, check=True).stdout.strip()
 
 
-if __name__ == "__main__":
+def main():
+    """Reads the build's paths, then runs the running script's test groups
+    named on the command line."""
+    global args
     parser = argparse.ArgumentParser()
-    for name in ("build", "stub", "fakesetup", "closewindow", "uninstallicon", "wine-run"):
+    for name in ("build", "stub", "fakesetup", "closewindow", "windowstate", "uninstallicon", "wine-run"):
         parser.add_argument("--" + name, required=True)
     args, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
