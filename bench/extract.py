@@ -22,11 +22,12 @@ import struct
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(HERE)
+sys.path.insert(0, os.path.join(SOURCE, "tests", "support"))
+import winrun  # noqa: E402
 DEVICE_NAMES = {"con", "prn", "aux", "nul", "conin$", "conout$"} | {p + str(d) for p in ("com", "lpt") for d in range(10)}
 
 
@@ -83,37 +84,24 @@ def write_mixed_file(path, megabytes):
 
 
 def wine(build, program, *argv, env=None, cwd=None, timeout=1800, watch=False):
-    """Runs a program under the build's wine session, output into files; returns
-    (seconds, peak resident KiB or 0, exit code)."""
+    """Runs a program under the build's wine session through the tests' runner
+    (output in files, a time limit); returns (seconds, peak resident KiB or 0,
+    exit code)."""
     environment = dict(os.environ, WINEDEBUG="-all")
     environment.update(env or {})
-    peak = [0]
-    with tempfile.TemporaryFile() as out:
-        started = time.monotonic()
-        proc = subprocess.Popen([os.path.join(SOURCE, "cmake", "wine-run.sh"), build, program, *argv], cwd=cwd,
-                                env=environment, stdout=out, stderr=out, stdin=subprocess.DEVNULL)
-        watcher = None
-        if watch:
-            wanted = program.encode()
-            def poll():
-                while proc.poll() is None:
-                    peak[0] = max(peak[0], peak_kib(wanted))
-                    time.sleep(0.02)
-            watcher = threading.Thread(target=poll)
-            watcher.start()
-        try:
-            code = proc.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
-            raise
+    peak = 0
+    wanted = program.encode()
+    started = time.monotonic()
+    with winrun.Program([os.path.join(SOURCE, "cmake", "wine-run.sh"), build, program, *argv], cwd=cwd,
+                        env=environment, timeout=timeout) as proc:
+        while proc.running():
+            if watch:
+                peak = max(peak, peak_kib(wanted))
+            time.sleep(0.1)
         seconds = time.monotonic() - started
-        if watcher:
-            watcher.join()
-        if code != 0:
-            out.seek(0)
-            sys.stderr.write(out.read().decode("utf-8", "replace")[-3000:])
-    return seconds, peak[0], code
+        if proc.returncode != 0:
+            sys.stderr.write(proc.stdout.decode("utf-8", "replace")[-3000:])
+    return seconds, peak, proc.returncode
 
 
 def peak_kib(wanted):
