@@ -36,7 +36,7 @@ bool extractentries(dataunzip& reader, const std::string& folder) {
     }
     if (reader.nextfile(i) != 0) return false;
   }
-  return whole;
+  return writer.finish() && whole;  // the last files' closes
 }
 
 bool samedigest(const char computed[33], const std::array<char, digestlength>& stored) {

@@ -4,6 +4,10 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "common/log.h"
@@ -278,12 +282,95 @@ int dataunzip::readmismatched(const chunksink& sink) {
   return crc == info.crc ? 0 : UNZ_CRCERROR;
 }
 
+// Closes finished files in the order they were handed over; one whose close
+// fails is removed. A few files at most wait, so memory and open handles stay
+// bounded.
+struct entrywriter::closer {
+  struct pending {
+    std::FILE* file;
+    std::string path;
+    std::string stored;
+  };
+  static constexpr std::size_t most = 8;
+
+  std::mutex lock;
+  std::condition_variable changed;
+  std::deque<pending> queue;
+  std::string closing;  // the path of the file taken from the queue, while it is closed
+  bool stopping = false;
+  bool allclosed = true;
+  std::thread thread{[this] { run(); }};
+
+  ~closer() {
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      stopping = true;
+    }
+    changed.notify_all();
+    thread.join();
+  }
+
+  void run() {
+    std::unique_lock<std::mutex> hold(lock);
+    while (true) {
+      changed.wait(hold, [this] { return stopping || !queue.empty(); });
+      if (queue.empty()) return;
+      pending p = std::move(queue.front());
+      queue.pop_front();
+      closing = p.path;
+      hold.unlock();
+      bool closed = std::fclose(p.file) == 0;
+      if (!closed) {
+        KLOG("dataunzip::filewrite", "writing %s failed!\n", p.stored.c_str());
+        fs::removefile(p.path);
+      }
+      hold.lock();
+      closing.clear();
+      allclosed = allclosed && closed;
+      changed.notify_all();
+    }
+  }
+
+  void hand(pending p) {
+    std::unique_lock<std::mutex> hold(lock);
+    changed.wait(hold, [this] { return queue.size() < most; });
+    queue.push_back(std::move(p));
+    changed.notify_all();
+  }
+
+  bool holds(const std::string& path) {
+    std::lock_guard<std::mutex> hold(lock);
+    return closing == path || std::any_of(queue.begin(), queue.end(), [&](const pending& p) { return p.path == path; });
+  }
+
+  // Waits until nothing is left to close; true when every close succeeded.
+  bool drain() {
+    std::unique_lock<std::mutex> hold(lock);
+    changed.wait(hold, [this] { return queue.empty() && closing.empty(); });
+    bool ok = allclosed;
+    allclosed = true;
+    return ok;
+  }
+};
+
 entrywriter::entrywriter(std::string folder) : folder_(std::move(folder)) {
   if (!folder_.empty() && folder_.back() != '\\' && folder_.back() != '/') folder_ += fs::separator();
 }
 
 entrywriter::~entrywriter() {
   if (file_) discard();
+  finish();
+}
+
+void entrywriter::draincloser() {
+  if (closer_) closesok_ = closer_->drain() && closesok_;
+}
+
+bool entrywriter::finish() {
+  draincloser();
+  bool ok = closesok_;
+  closesok_ = true;
+  return ok;
 }
 
 // Makes the first `count` levels below the folder, each only the first time it
@@ -315,6 +402,9 @@ bool entrywriter::begin(const std::string& stored) {
   if (!makefolders(levels, isfolder_ ? levels.size() : levels.size() - 1, path)) return false;
   if (isfolder_) return true;
   path_ = path + levels.back();
+  // An archive may hold a name twice: the earlier file must be closed before
+  // this one could have to be removed.
+  if (closer_ && closer_->holds(path_)) draincloser();
   file_ = fs::openfile(path_, "wb");
   if (!file_) {
     KLOG("dataunzip::filewrite", "fopen %s filename failed!\n", stored.c_str());
@@ -336,10 +426,14 @@ bool entrywriter::write(const char* data, std::size_t n) {
 bool entrywriter::end(bool whole) {
   if (isfolder_) return whole;
   if (!file_) return false;
-  bool closed = std::fclose(file_) == 0;
+  std::FILE* file = file_;
   file_ = nullptr;
-  if (whole && !failed_ && closed) return true;
-  if (!closed && !failed_) KLOG("dataunzip::filewrite", "writing %s failed!\n", stored_.c_str());
+  if (whole && !failed_) {
+    if (!closer_) closer_ = std::make_unique<closer>();
+    closer_->hand({file, path_, stored_});
+    return true;
+  }
+  std::fclose(file);
   fs::removefile(path_);
   return false;
 }
@@ -363,7 +457,7 @@ bool dataunzip::filewrite(const std::string& data, const std::string& name, cons
   }
   entrywriter writer(folder);
   bool begun = writer.begin(name);
-  return begun && writer.end(writer.write(data.data(), data.size()));
+  return begun && writer.end(writer.write(data.data(), data.size())) && writer.finish();
 }
 
 int dataunzip::nextfile(std::uint32_t i) {

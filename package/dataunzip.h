@@ -48,16 +48,26 @@ class entrywriter {
   // folders and creates its file (a folder entry "dir\" only makes folders).
   bool begin(const std::string& stored);
   bool write(const char* data, std::size_t n);
-  // Closes the entry. True when it is on disk whole: `whole` (the reader's
-  // verdict) and every write succeeded; otherwise its file is removed.
+  // Ends the entry. True when it is on disk whole: `whole` (the reader's
+  // verdict) and every write succeeded; otherwise its file is removed. A
+  // whole entry's file is closed by a second thread meanwhile: under wine a
+  // close waits for the server as long as a create, and the two overlap.
   bool end(bool whole);
+  // Waits until every file is closed. False when a close failed: that file
+  // was removed. Called by the destructor too.
+  bool finish();
 
  private:
+  struct closer;
+  void draincloser();
+
   bool makefolders(const std::vector<std::string>& levels, std::size_t count, std::string& path);
   void discard();
 
   std::string folder_;
   std::set<std::string> made_;  // folders known to exist below folder_
+  std::unique_ptr<closer> closer_;  // started with the first whole file
+  bool closesok_ = true;             // no close has failed since the last finish
   std::FILE* file_ = nullptr;
   std::string path_;            // the open entry's file
   std::string stored_;

@@ -294,6 +294,28 @@ TEST_F(PackageReader, StreamedEntriesLeaveWholeFilesOrNone) {
   }
 }
 
+// A name stored twice: the second copy is damaged, so the name holds no file,
+// although the first copy's file may still have been closing.
+TEST_F(PackageReader, ADamagedSecondCopyOfANameLeavesNoFile) {
+  std::string archive = handzip({{"setup\\twice.bin", noise(5000, 1)},
+                                 {"setup\\twice.bin", noise(5000, 2), {}, 0xDEADBEEFu}});
+  dataunzip reader;
+  char s[33], a[33];
+  ASSERT_TRUE(reader.unzipfopen(place(makepackage("stub", archive, handzip({}))), s, a));
+  entrywriter writer(target);
+  std::vector<bool> written;
+  for (std::uint32_t i = 0; i < reader.count(); ++i) {
+    std::string name;
+    ASSERT_EQ(reader.entryname(name), 0);
+    ASSERT_TRUE(writer.begin(name));
+    written.push_back(writer.end(reader.readentry([&](const char* p, std::size_t n) { return writer.write(p, n); }) == 0));
+    ASSERT_EQ(reader.nextfile(i), 0);
+  }
+  EXPECT_TRUE(writer.finish());
+  EXPECT_EQ(written, (std::vector<bool>{true, false}));
+  EXPECT_EQ(listing(target), (std::vector<std::string>{"setup/"}));
+}
+
 // The whole-entry operations stay: fileread delivers the data even when the
 // CRC fails, and filewrite of data that cannot be written whole leaves no file.
 TEST_F(PackageReader, FileReadDeliversDamagedDataAndReportsIt) {
