@@ -124,10 +124,21 @@ def peak_kib(wanted):
     return peak
 
 
+def build_package(build, stub, src, work):
+    seconds, _, code = wine(build, stub, cwd=src, env={"KELVANE_TEMP_DIR": os.path.join(work, "buildtemp")})
+    if code != 0:
+        sys.exit("the stub could not build the package")
+    os.replace(os.path.join(src, "install_test.exe"), os.path.join(work, "install_test.exe"))
+    print("package built in %.1f s: %.0f MB" % (seconds, os.path.getsize(os.path.join(work, "install_test.exe")) / 1e6))
+
+
 def prepare(work, build, stub, fakesetup, icon, tree_mb, big_mb, app_mb):
     src = os.path.join(work, "src")
     marker = os.path.join(work, "prepared-%d-%d-%d" % (tree_mb, big_mb, app_mb))
+    package = os.path.join(work, "install_test.exe")
     if os.path.exists(marker):
+        if os.path.getmtime(stub) > os.path.getmtime(package):
+            build_package(build, stub, src, work)  # a newer stub: the same tree, packed again
         return
     shutil.rmtree(work, ignore_errors=True)
     setup = os.path.join(src, "setup")
@@ -144,11 +155,7 @@ def prepare(work, build, stub, fakesetup, icon, tree_mb, big_mb, app_mb):
     print("tree: %d real files, %.0f MB, plus a %d MiB mixed file; app archive source %d MiB" %
           (count, size / 1e6, big_mb, app_mb), flush=True)
 
-    seconds, _, code = wine(build, stub, cwd=src, env={"KELVANE_TEMP_DIR": os.path.join(work, "buildtemp")})
-    if code != 0:
-        sys.exit("the stub could not build the package")
-    os.replace(os.path.join(src, "install_test.exe"), os.path.join(work, "install_test.exe"))
-    print("package built in %.1f s: %.0f MB" % (seconds, os.path.getsize(os.path.join(work, "install_test.exe")) / 1e6))
+    build_package(build, stub, src, work)
 
     script = os.path.join(src, "bench.nsi")
     with open(script, "w") as f:
