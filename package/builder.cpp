@@ -6,6 +6,7 @@
 #include "package/datazip.h"
 #include "package/filelist.h"
 #include "package/layout.h"
+#include "package/peimage.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "resources/icon.h"
@@ -24,6 +25,19 @@ bool copystream(std::FILE* from, std::FILE* to) {
   while ((n = std::fread(buffer.data(), 1, buffer.size(), from)) > 0)
     if (std::fwrite(buffer.data(), 1, n, to) != n) return false;
   return !std::ferror(from);
+}
+
+// The package starts with the stub's unsigned image: the bytes before a
+// certificate table that the vendor's signing appended (in builder mode the
+// stub's 1950720 bytes), with neither a pointer to that table nor its stale
+// checksum, so that the finished package can be signed afresh.
+bool copyunsigned(std::FILE* stub, std::FILE* to) {
+  std::int64_t size = certificatestart(stub);
+  if (size < 0 || !fs::seek(stub, 0, SEEK_SET)) return false;
+  std::vector<unsigned char> image(static_cast<std::size_t>(size));
+  if (std::fread(image.data(), 1, image.size(), stub) != image.size()) return false;
+  clearsignature(image.data(), image.size());
+  return std::fwrite(image.data(), 1, image.size(), to) == image.size();
 }
 
 // One archive from one folder. A folder that does not exist gives an empty
@@ -85,7 +99,7 @@ int packagebuild::run(ui::screensize screen, const std::string& archivefolder) {
   started_ = true;
   ui::showwaiting(screen);
 
-  bool copied = copystream(own_, package_);
+  bool copied = copyunsigned(own_, package_);
   int closed = std::fclose(package_);
   package_ = nullptr;
   if (!copied || closed != 0) return fail("Write %s failed!\n", packagename);

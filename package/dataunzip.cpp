@@ -12,6 +12,7 @@
 
 #include "common/log.h"
 #include "package/datamd5.h"
+#include "package/peimage.h"
 #include "package/zipio.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -154,10 +155,12 @@ bool dataunzip::unzipfopen(const std::string& path, char setupout[33], char appo
   return true;
 }
 
-// The trailer is trusted only as far as it describes ranges inside the file:
-// setup_offset <= app_offset <= the trailer's own position.
+// The trailer ends where the package's data does: before a certificate table
+// that signing appended, and before its padding. It is trusted only as far as
+// it describes ranges inside the data: setup_offset <= app_offset <= the
+// trailer's own position.
 bool dataunzip::readtrailer() {
-  std::int64_t size = fs::filesize(package_);
+  std::int64_t size = dataend(package_);
   unsigned char bytes[trailersize];
   if (size < trailersize || !fs::seek(package_, size - trailersize, SEEK_SET) ||
       std::fread(bytes, 1, sizeof bytes, package_) != sizeof bytes) {

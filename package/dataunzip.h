@@ -86,8 +86,10 @@ class dataunzip {
   // archive ranges into setupout and appout (33 bytes each), opens the setup
   // archive in place and makes the workspace the current folder. True when
   // all of that succeeded; on false nothing is open and the digests are empty.
-  // A trailer is trusted only as far as it describes ranges inside the file
-  // (setup_offset <= app_offset <= file size - 72); any other package, and
+  // The trailer is the 72 bytes before the end of the package's data, which
+  // is the end of the file unless the package was signed (see peimage.h).
+  // It is trusted only as far as it describes ranges inside that data
+  // (setup_offset <= app_offset <= data end - 72); any other package, and
   // one with no zip archive ending at app_offset, is refused. Digests read
   // only the nine samples of each range, whatever its size.
   bool unzipfopen(const std::string& path, char setupout[33], char appout[33]);

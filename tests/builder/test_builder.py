@@ -15,6 +15,7 @@ import unittest
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import peimage  # noqa: E402
 import winrun  # noqa: E402
 
 args = None
@@ -61,7 +62,7 @@ def stored_name(info):
 
 
 def trailer(package):
-    setup_offset, setup_digest, app_offset, app_digest = struct.unpack("<I32sI32s", package[-72:])
+    setup_offset, setup_digest, app_offset, app_digest = peimage.read_trailer(package)
     return setup_offset, setup_digest.decode(), app_offset, app_digest.decode()
 
 

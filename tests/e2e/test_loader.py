@@ -19,6 +19,7 @@ import unittest
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import peimage  # noqa: E402
 import winrun  # noqa: E402
 
 args = None
@@ -120,8 +121,8 @@ def peak_memory_kib(program):
 
 
 def read_trailer(package):
-    t = package[-TRAILER:]
-    return struct.unpack("<I", t[:4])[0], struct.unpack("<I", t[36:40])[0]
+    setup_offset, _, app_offset, _ = peimage.read_trailer(package)
+    return setup_offset, app_offset
 
 
 def with_byte_changed(package, offset):
@@ -295,6 +296,10 @@ class HappyPath(LoaderCase):
 
     def test_example_setup_program_installs_the_app_archive(self):
         example = os.path.join(args.build, "example")
+        with open(os.path.join(example, "setup", "qSetup.exe"), "rb") as f:
+            image = f.read()
+        subsystem = struct.unpack_from("<H", image, peimage.headers(image)[0] + 4)[0]
+        self.assertEqual(subsystem, 2)  # a desktop program: no console window beside its message
         folder = os.path.join(self.dir, "src")
         shutil.copytree(example, folder, ignore=shutil.ignore_patterns("install_test.exe"))
         result = winrun.run([args.wine_run, args.build, args.stub], cwd=folder, timeout=BUILDER_TIMEOUT)
