@@ -114,12 +114,19 @@ void runandwait(HWND window, const std::u16string& program) {
   WaitForSingleObject(starter.process(), INFINITE);
 }
 
+// Copies a file to a new name. An existing target (an "uninstall.exe" that
+// came from the archive itself) is kept; a copy that fails halfway, on a full
+// disk say, leaves nothing under the target's name.
+void copynew(const std::u16string& from, const std::u16string& to) {
+  bool existed = GetFileAttributesW(w(to)) != INVALID_FILE_ATTRIBUTES;
+  if (!CopyFileW(w(from), w(to), TRUE) && !existed) DeleteFileW(w(to));
+}
+
 // Prepares the uninstaller beside the setup program, then runs the setup
 // program. Wide paths throughout, so any temporary folder name works.
 void handoff(HWND window) {
   std::u16string setup = widetemppath() + u"setup\\";
-  // An "uninstall.exe" left in place by the archive itself is kept.
-  CopyFileW(w(setup + u"qSetup.exe"), w(setup + u"uninstall.exe"), TRUE);
+  copynew(setup + u"qSetup.exe", setup + u"uninstall.exe");
   ReplaceExeIcon(setup + u"uninstallicon.ico", setup + u"uninstall.exe");
   ShowWindow(window, SW_HIDE);
   runandwait(window, setup + u"qSetup.exe");
