@@ -7,6 +7,7 @@
 #include "loader/workspacelock.h"
 #include "package/builder.h"
 #include "package/layout.h"
+#include "package/peimage.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/ui.h"
@@ -28,6 +29,14 @@ void passarguments(const std::vector<std::string>& args) {
   }
 }
 
+// A vendor may sign the bare stub: its certificate table does not count. A
+// size that cannot be measured counts as a package.
+bool isstub(std::FILE* ownfile) {
+  bool stub = certificatestart(ownfile) == stubsize;
+  fs::seek(ownfile, 0, SEEK_SET);
+  return stub;
+}
+
 int startup(const std::vector<std::string>& args) {
   passarguments(args);
   splash::startup();
@@ -40,8 +49,7 @@ int startup(const std::vector<std::string>& args) {
     std::fputs("Open file failed\n", stdout);
     return -1;
   }
-  // A size that cannot be measured counts as a package.
-  if (fs::filesize(ownfile) == stubsize) return buildpackage(ownfile, screen);
+  if (isstub(ownfile)) return buildpackage(ownfile, screen);
 
   std::fclose(ownfile);
   // Another loader may be installing from the same workspace: wait or end.

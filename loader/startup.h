@@ -2,6 +2,7 @@
 // args[0] being the program's own path as it was started.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,10 @@ const std::string& ownpath();
 // Hands the first two arguments after the program to the setup program through
 // KZQAUTOI and KZQPATHI: both when there are two or more, neither otherwise.
 void passarguments(const std::vector<std::string>& args);
+
+// True when the open own file is the bare stub: exactly the stub's size, not
+// counting a certificate table that signing appended. Leaves the file at its start.
+bool isstub(std::FILE* ownfile);
 
 // Sets KZQAUTOI and KZQPATHI from args[1] and args[2], starts the picture
 // library, then runs the builder when the own file is the bare stub and the

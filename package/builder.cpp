@@ -6,9 +6,11 @@
 #include "package/datazip.h"
 #include "package/filelist.h"
 #include "package/layout.h"
+#include "package/peimage.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "resources/icon.h"
+#include "resources/version.h"
 
 namespace kelvane {
 
@@ -24,6 +26,19 @@ bool copystream(std::FILE* from, std::FILE* to) {
   while ((n = std::fread(buffer.data(), 1, buffer.size(), from)) > 0)
     if (std::fwrite(buffer.data(), 1, n, to) != n) return false;
   return !std::ferror(from);
+}
+
+// The package starts with the stub's unsigned image: the bytes before a
+// certificate table that the vendor's signing appended (in builder mode the
+// stub's 1950720 bytes), with neither a pointer to that table nor its stale
+// checksum, so that the finished package can be signed afresh.
+bool copyunsigned(std::FILE* stub, std::FILE* to) {
+  std::int64_t size = certificatestart(stub);
+  if (size < 0 || !fs::seek(stub, 0, SEEK_SET)) return false;
+  std::vector<unsigned char> image(static_cast<std::size_t>(size));
+  if (std::fread(image.data(), 1, image.size(), stub) != image.size()) return false;
+  clearsignature(image.data(), image.size());
+  return std::fwrite(image.data(), 1, image.size(), to) == image.size();
 }
 
 // One archive from one folder. A folder that does not exist gives an empty
@@ -85,7 +100,7 @@ int packagebuild::run(ui::screensize screen, const std::string& archivefolder) {
   started_ = true;
   ui::showwaiting(screen);
 
-  bool copied = copystream(own_, package_);
+  bool copied = copyunsigned(own_, package_);
   int closed = std::fclose(package_);
   package_ = nullptr;
   if (!copied || closed != 0) return fail("Write %s failed!\n", packagename);
@@ -93,6 +108,10 @@ int packagebuild::run(ui::screensize screen, const std::string& archivefolder) {
   // An icon that cannot be replaced (no or a bad LoaderIcon.ico) is reported
   // there; the package then keeps the stub's icon.
   ReplaceExeIcon(u"setup/LoaderIcon.ico", towide(packagename));
+  // The package speaks for the vendor's product: it takes the setup program's
+  // version resource when there is one (a bad one is reported there and the
+  // package keeps the stub's).
+  CopyVersionResource(u"setup/qSetup.exe", towide(packagename));
 
   datazip writer;
   if (!writearchive(writer, apppath, "app")) return fail("Build of %s stopped.\n", packagename);

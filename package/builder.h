@@ -1,6 +1,7 @@
 // Builder mode: turns the current folder's "app" and "setup" into
-// "install_test.exe": the stub with the loader icon, the setup archive, the
-// app archive and the 72-byte trailer that locates and digests them.
+// "install_test.exe": the stub with the loader icon (and the setup program's
+// version resource, when it has one), the setup archive, the app archive and
+// the 72-byte trailer that locates and digests them.
 #pragma once
 
 #include <cstdio>
@@ -11,7 +12,9 @@
 namespace kelvane {
 
 // `ownfile` is the stub, open for binary reading at its start; it is closed
-// here. The two archives are first written as "test.zip" (app) and
+// here. The package begins with the stub's image without a certificate table
+// that signing may have appended, and with no security directory and no
+// checksum: a package is written unsigned, ready to be signed. The two archives are first written as "test.zip" (app) and
 // "qlib.zip" (setup) into `archivefolder` (ending with a separator), the
 // temporary folder by default, where they stay after the build.
 //

@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev binutils-mingw-w64-x86-64
   wine wine64 xvfb xdotool x11-apps
   unzip zip icoutils python3 dpkg-dev fonts-dejavu-core
+  osslsigncode openssl
 )
 
 missing=()

@@ -4,7 +4,9 @@
 // attribute of `source` (the loader wrote it there), and installs the
 // package's app archive, which it reads in place through the package trailer,
 // into KZQPATHI or, when that is unset, %LOCALAPPDATA%\KelvaneExample.
-// KZQAUTOI beginning with "1" means unattended: no closing message box.
+// KZQAUTOI beginning with "1" means unattended: no closing message box. A
+// desktop program, so no console window opens beside that box; the closing
+// text also goes to standard output when the caller gave it one.
 #include <windows.h>
 
 #include <cstdint>
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "package/peimage.h"
 #include "unzip.h"
 
 namespace {
@@ -132,8 +135,7 @@ int install(const std::wstring& package, const std::wstring& folder, int& failur
   FILE* file = _wfopen(package.c_str(), L"rb");
   if (!file) return -1;
   unsigned char trailer[72];
-  _fseeki64(file, 0, SEEK_END);
-  int64_t size = _ftelli64(file);
+  int64_t size = kelvane::dataend(file);  // a signed package's certificate table follows its trailer
   archiveview view{file, 0, size - 72, 0};
   if (size < 72 || _fseeki64(file, size - 72, SEEK_SET) != 0 || fread(trailer, 1, 72, file) != 72) {
     fclose(file);
