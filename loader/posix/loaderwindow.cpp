@@ -76,7 +76,7 @@ void handoff() {
 }  // namespace
 
 int runloader(int argc) {
-  unzipthread(handoff);
+  unzipthread([] {}, handoff);
   return 0;
 }
 
