@@ -13,24 +13,30 @@ namespace kelvane {
 
 namespace {
 
-// Writes every entry of the open archive below `folder`. False as soon as one
-// entry is lost: unreadable, failing its CRC, refused by name or not written
-// whole. A damaged entry is not written at all, so the workspace never holds a
-// truncated or corrupted file under a good name; the remaining entries are
-// still extracted, so the setup program gets as far as it can.
+// Streams every entry of the open archive into its file below `folder`.
+// False as soon as one entry is lost: unreadable, failing its size or CRC
+// check, refused by name or not written whole. A lost entry leaves no file
+// under its name, so the workspace never holds a truncated or corrupted file
+// under a good name; the remaining entries are still extracted, so the setup
+// program gets as far as it can.
 bool extractentries(dataunzip& reader, const std::string& folder) {
+  entrywriter writer(folder);
   bool whole = true;
   for (std::uint32_t i = 0; i < reader.count(); ++i) {
-    std::string name, data;
-    if (reader.fileread(name, data) != 0) {
-      KLOG("unzipthread", "entry %u cannot be read: <%s>\n", i, name.c_str());
+    std::string name;
+    if (reader.entryname(name) != 0) {
+      KLOG("unzipthread", "entry %u has no readable header\n", i);
       whole = false;
-    } else if (!dataunzip::filewrite(data, name, folder)) {
+    } else if (!writer.begin(name)) {
       whole = false;
+    } else {
+      int read = reader.readentry([&writer](const char* data, std::size_t n) { return writer.write(data, n); });
+      if (read != 0) KLOG("unzipthread", "entry %u cannot be read: <%s>\n", i, name.c_str());
+      whole = writer.end(read == 0) && whole;
     }
     if (reader.nextfile(i) != 0) return false;
   }
-  return whole;
+  return writer.finish() && whole;  // the last files' closes
 }
 
 bool samedigest(const char computed[33], const std::array<char, digestlength>& stored) {

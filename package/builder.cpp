@@ -10,6 +10,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "resources/icon.h"
+#include "resources/version.h"
 
 namespace kelvane {
 
@@ -107,6 +108,10 @@ int packagebuild::run(ui::screensize screen, const std::string& archivefolder) {
   // An icon that cannot be replaced (no or a bad LoaderIcon.ico) is reported
   // there; the package then keeps the stub's icon.
   ReplaceExeIcon(u"setup/LoaderIcon.ico", towide(packagename));
+  // The package speaks for the vendor's product: it takes the setup program's
+  // version resource when there is one (a bad one is reported there and the
+  // package keeps the stub's).
+  CopyVersionResource(u"setup/qSetup.exe", towide(packagename));
 
   datazip writer;
   if (!writearchive(writer, apppath, "app")) return fail("Build of %s stopped.\n", packagename);

@@ -1,6 +1,7 @@
 // Builder mode: turns the current folder's "app" and "setup" into
-// "install_test.exe": the stub with the loader icon, the setup archive, the
-// app archive and the 72-byte trailer that locates and digests them.
+// "install_test.exe": the stub with the loader icon (and the setup program's
+// version resource, when it has one), the setup archive, the app archive and
+// the 72-byte trailer that locates and digests them.
 #pragma once
 
 #include <cstdio>

@@ -4,6 +4,10 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "common/log.h"
@@ -42,38 +46,44 @@ bool readat(streamview& view, std::int64_t position, void* buffer, std::size_t n
 std::uint32_t le16(const unsigned char* p) { return p[0] | std::uint32_t(p[1]) << 8; }
 std::uint32_t le32(const unsigned char* p) { return packagetrailer::getle32(p); }
 
-// Inflates (method 8) or copies (method 0) `size` bytes at `position`; the
-// output never grows past `limit` bytes.
+// Inflates (method 8) or copies (method 0) `size` bytes at `position` to the
+// sink, chunk by chunk; stops once more than `limit` bytes came out. `out` is
+// the count of bytes delivered, `crc` their CRC-32.
 bool decompress(streamview& view, std::int64_t position, std::uint64_t size, int method, std::uint64_t limit,
-                std::string& out) {
+                const chunksink& sink, std::uint64_t& out, uLong& crc) {
   z_stream z{};
   if (method == Z_DEFLATED && inflateInit2(&z, -MAX_WBITS) != Z_OK) return false;
-  std::vector<unsigned char> in(readsize), chunk(readsize);
-  bool ended = method != Z_DEFLATED && size == 0;
-  for (std::uint64_t done = 0; done < size && !ended;) {
+  std::vector<unsigned char> in(readsize), chunk(dataunzip::chunksize);
+  auto deliver = [&](const unsigned char* p, std::size_t n) {
+    out += n;
+    crc = crc32(crc, p, static_cast<uInt>(n));
+    return out <= limit && sink(reinterpret_cast<const char*>(p), n);
+  };
+  bool ended = method != Z_DEFLATED && size == 0, refused = false;
+  for (std::uint64_t done = 0; done < size && !ended && !refused;) {
     std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, readsize));
     if (!readat(view, position + static_cast<std::int64_t>(done), in.data(), want)) break;
     done += want;
     if (method != Z_DEFLATED) {
-      out.append(reinterpret_cast<char*>(in.data()), want);
+      refused = !deliver(in.data(), want);
       ended = done == size;
       continue;
     }
     z.next_in = in.data();
     z.avail_in = static_cast<uInt>(want);
     int r = Z_OK;
-    while (r == Z_OK && (z.avail_in > 0 || z.avail_out == 0) && out.size() <= limit) {
+    while (r == Z_OK && (z.avail_in > 0 || z.avail_out == 0) && !refused) {
       z.next_out = chunk.data();
       z.avail_out = static_cast<uInt>(chunk.size());
       r = inflate(&z, Z_NO_FLUSH);
-      out.append(reinterpret_cast<char*>(chunk.data()), chunk.size() - z.avail_out);
+      std::size_t n = chunk.size() - z.avail_out;
+      if (n > 0) refused = !deliver(chunk.data(), n);
     }
     if (r == Z_STREAM_END) ended = true;
     else if (r != Z_OK && r != Z_BUF_ERROR) break;
-    if (out.size() > limit) break;
   }
   if (method == Z_DEFLATED) inflateEnd(&z);
-  return ended && out.size() <= limit;
+  return ended && !refused;
 }
 
 // Windows reserves these names as devices at any folder level, with or
@@ -123,7 +133,7 @@ bool splitentryname(const std::string& stored, std::vector<std::string>& levels,
   return std::all_of(levels.begin(), levels.end(), issafelevel);
 }
 
-dataunzip::dataunzip() : view_(std::make_unique<streamview>()) {}
+dataunzip::dataunzip() : view_(std::make_unique<streamview>()), current_(std::make_unique<unz_file_info64>()) {}
 
 dataunzip::~dataunzip() { closeunzipfile(); }
 
@@ -168,7 +178,9 @@ bool dataunzip::readtrailer() {
 }
 
 bool dataunzip::opensetup() {
-  *view_ = streamview{package_, trailer_.app_offset};
+  *view_ = streamview{};
+  view_->stream = package_;
+  view_->end = trailer_.app_offset;
   archive_ = unzOpenInPlace(*view_);
   if (!archive_) {
     KLOG("dataunzip::opensetup", "no setup archive before offset %u\n", trailer_.app_offset);
@@ -201,37 +213,58 @@ bool dataunzip::enterworkspace() {
   return true;
 }
 
-int dataunzip::fileread(std::string& name, std::string& data) {
+int dataunzip::entryname(std::string& name) {
   if (!archive_) return -1;
-  unz_file_info64 info{};
+  unz_file_info64& info = *current_;
   if (unzGetCurrentFileInfo64(handle(archive_), &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) return -1;
   std::vector<char> stored(info.size_filename + 1);
   if (unzGetCurrentFileInfo64(handle(archive_), &info, stored.data(), stored.size(), nullptr, 0, nullptr, 0) != UNZ_OK)
     return -1;
   name.assign(stored.data(), info.size_filename);
-  data.clear();
+  return 0;
+}
 
+int dataunzip::readentry(const chunksink& sink) {
+  if (!archive_) return -1;
   int opened = unzOpenCurrentFile(handle(archive_));
-  if (opened == UNZ_BADZIPFILE) return readmismatched(info, data);
+  if (opened == UNZ_BADZIPFILE) return readmismatched(sink);
   if (opened != UNZ_OK) return -1;
 
-  std::vector<char> buffer(readsize);
+  // minizip keeps the CRC-32 as the data passes and compares it on closing.
+  // One buffer for all entries: most are small, and a fresh 256 KiB each
+  // would cost more than their data.
+  std::vector<char>& chunk = chunk_;
+  chunk.resize(chunksize);
+  std::uint64_t delivered = 0;
   int got = 0;
-  while ((got = unzReadCurrentFile(handle(archive_), buffer.data(), buffer.size())) > 0)
-    data.append(buffer.data(), static_cast<std::size_t>(got));
+  bool refused = false;
+  while (!refused && (got = unzReadCurrentFile(handle(archive_), chunk.data(), chunk.size())) > 0) {
+    delivered += static_cast<std::uint64_t>(got);
+    refused = !sink(chunk.data(), static_cast<std::size_t>(got));
+  }
   int closed = unzCloseCurrentFile(handle(archive_));
-  if (got < 0) return got;
+  if (refused || got < 0) return refused ? -1 : got;
   // minizip checks the CRC only once the declared size was read: a stream that
   // ends early would otherwise pass.
-  if (data.size() != info.uncompressed_size) return -1;
+  if (delivered != current_->uncompressed_size) return -1;
   return closed;
+}
+
+int dataunzip::fileread(std::string& name, std::string& data) {
+  if (entryname(name) != 0) return -1;
+  data.clear();
+  return readentry([&data](const char* p, std::size_t n) {
+    data.append(p, n);
+    return true;
+  });
 }
 
 // minizip refuses an entry whose local header gives another name length than
 // its central record. Such entries are accepted: the data starts after the
 // local header's own name and extra field, and every other header field must
 // still agree. minizip's header check began with a seek to the local header.
-int dataunzip::readmismatched(const unz_file_info64& info, std::string& data) {
+int dataunzip::readmismatched(const chunksink& sink) {
+  const unz_file_info64& info = *current_;
   std::int64_t header = view_->lastseek;
   unsigned char h[localheadersize];
   if (header < 0 || !readat(*view_, header, h, sizeof h)) return -1;
@@ -243,16 +276,175 @@ int dataunzip::readmismatched(const unz_file_info64& info, std::string& data) {
   if (!agrees || le16(h + 26) == info.size_filename) return -1;
 
   std::int64_t start = header + localheadersize + le16(h + 26) + le16(h + 28);
-  if (!decompress(*view_, start, info.compressed_size, static_cast<int>(method), info.uncompressed_size, data) ||
-      data.size() != info.uncompressed_size)
+  std::uint64_t delivered = 0;
+  uLong crc = crc32(0L, nullptr, 0);
+  if (!decompress(*view_, start, info.compressed_size, static_cast<int>(method), info.uncompressed_size, sink,
+                  delivered, crc) ||
+      delivered != info.uncompressed_size)
     return -1;
-  auto crc = crc32(0L, reinterpret_cast<const Bytef*>(data.data()), 0);
-  for (std::size_t done = 0; done < data.size();) {
-    uInt n = static_cast<uInt>(std::min<std::size_t>(data.size() - done, 1u << 30));
-    crc = crc32(crc, reinterpret_cast<const Bytef*>(data.data() + done), n);
-    done += n;
-  }
   return crc == info.crc ? 0 : UNZ_CRCERROR;
+}
+
+// Closes finished files in the order they were handed over; one whose close
+// fails is removed. A few files at most wait, so memory and open handles stay
+// bounded.
+struct entrywriter::closer {
+  struct pending {
+    std::FILE* file;
+    std::string path;
+    std::string stored;
+  };
+  static constexpr std::size_t most = 8;
+
+  std::mutex lock;
+  std::condition_variable changed;
+  std::deque<pending> queue;
+  std::string closing;  // the path of the file taken from the queue, while it is closed
+  bool stopping = false;
+  bool allclosed = true;
+  std::thread thread{[this] { run(); }};
+
+  ~closer() {
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      stopping = true;
+    }
+    changed.notify_all();
+    thread.join();
+  }
+
+  void run() {
+    std::unique_lock<std::mutex> hold(lock);
+    while (true) {
+      changed.wait(hold, [this] { return stopping || !queue.empty(); });
+      if (queue.empty()) return;
+      pending p = std::move(queue.front());
+      queue.pop_front();
+      closing = p.path;
+      hold.unlock();
+      bool closed = std::fclose(p.file) == 0;
+      if (!closed) {
+        KLOG("dataunzip::filewrite", "writing %s failed!\n", p.stored.c_str());
+        fs::removefile(p.path);
+      }
+      hold.lock();
+      closing.clear();
+      allclosed = allclosed && closed;
+      changed.notify_all();
+    }
+  }
+
+  void hand(pending p) {
+    std::unique_lock<std::mutex> hold(lock);
+    changed.wait(hold, [this] { return queue.size() < most; });
+    queue.push_back(std::move(p));
+    changed.notify_all();
+  }
+
+  bool holds(const std::string& path) {
+    std::lock_guard<std::mutex> hold(lock);
+    return closing == path || std::any_of(queue.begin(), queue.end(), [&](const pending& p) { return p.path == path; });
+  }
+
+  // Waits until nothing is left to close; true when every close succeeded.
+  bool drain() {
+    std::unique_lock<std::mutex> hold(lock);
+    changed.wait(hold, [this] { return queue.empty() && closing.empty(); });
+    bool ok = allclosed;
+    allclosed = true;
+    return ok;
+  }
+};
+
+entrywriter::entrywriter(std::string folder) : folder_(std::move(folder)) {
+  if (!folder_.empty() && folder_.back() != '\\' && folder_.back() != '/') folder_ += fs::separator();
+}
+
+entrywriter::~entrywriter() {
+  if (file_) discard();
+  finish();
+}
+
+void entrywriter::draincloser() {
+  if (closer_) closesok_ = closer_->drain() && closesok_;
+}
+
+bool entrywriter::finish() {
+  draincloser();
+  bool ok = closesok_;
+  closesok_ = true;
+  return ok;
+}
+
+// Makes the first `count` levels below the folder, each only the first time it
+// is met; `path` becomes the innermost one followed by a separator.
+bool entrywriter::makefolders(const std::vector<std::string>& levels, std::size_t count, std::string& path) {
+  path = folder_;
+  for (std::size_t i = 0; i < count; ++i) {
+    path += levels[i];
+    // One that exists already is fine, unless it is a link: never write through one.
+    if (!made_.count(path)) {
+      if (!fs::makefolder(path)) return false;
+      made_.insert(path);
+    }
+    path += fs::separator();
+  }
+  return true;
+}
+
+bool entrywriter::begin(const std::string& stored) {
+  if (file_) discard();
+  stored_ = stored;
+  failed_ = false;
+  std::vector<std::string> levels;
+  if (!splitentryname(stored, levels, isfolder_)) {
+    KLOG("dataunzip::filewrite", "refused entry name %s\n", stored.c_str());
+    return false;
+  }
+  std::string path;
+  if (!makefolders(levels, isfolder_ ? levels.size() : levels.size() - 1, path)) return false;
+  if (isfolder_) return true;
+  path_ = path + levels.back();
+  // An archive may hold a name twice: the earlier file must be closed before
+  // this one could have to be removed.
+  if (closer_ && closer_->holds(path_)) draincloser();
+  file_ = fs::openfile(path_, "wb");
+  if (!file_) {
+    KLOG("dataunzip::filewrite", "fopen %s filename failed!\n", stored.c_str());
+    return false;
+  }
+  // Chunks are large: the runtime's own buffer would only copy them once more.
+  std::setvbuf(file_, nullptr, _IONBF, 0);
+  return true;
+}
+
+bool entrywriter::write(const char* data, std::size_t n) {
+  if (isfolder_) return n == 0;  // a folder entry holds no data
+  if (!file_ || failed_) return false;
+  failed_ = std::fwrite(data, 1, n, file_) != n;
+  if (failed_) KLOG("dataunzip::filewrite", "writing %s failed!\n", stored_.c_str());
+  return !failed_;
+}
+
+bool entrywriter::end(bool whole) {
+  if (isfolder_) return whole;
+  if (!file_) return false;
+  std::FILE* file = file_;
+  file_ = nullptr;
+  if (whole && !failed_) {
+    if (!closer_) closer_ = std::make_unique<closer>();
+    closer_->hand({file, path_, stored_});
+    return true;
+  }
+  std::fclose(file);
+  fs::removefile(path_);
+  return false;
+}
+
+void entrywriter::discard() {
+  std::fclose(file_);
+  file_ = nullptr;
+  fs::removefile(path_);
 }
 
 bool dataunzip::filewrite(const std::string& data, const std::string& name, const std::string& folder) {
@@ -266,26 +458,9 @@ bool dataunzip::filewrite(const std::string& data, const std::string& name, cons
     KLOG("dataunzip::filewrite", "cannot enter %s\n", folder.c_str());
     return false;
   }
-  std::string path = folder;
-  if (!path.empty() && path.back() != '\\' && path.back() != '/') path += fs::separator();
-  for (std::size_t i = 0; i < levels.size(); ++i) {
-    path += levels[i];
-    if (i + 1 == levels.size() && !isfolder) break;
-    // One that exists already is fine, unless it is a link: never write through one.
-    if (!fs::makefolder(path)) return false;
-    path += fs::separator();
-  }
-  if (isfolder) return fs::isfolder(path);
-
-  std::FILE* file = fs::openfile(path, "wb");
-  if (!file) {
-    KLOG("dataunzip::filewrite", "fopen %s filename failed!\n", name.c_str());
-    return false;
-  }
-  bool written = std::fwrite(data.data(), 1, data.size(), file) == data.size();
-  written = std::fclose(file) == 0 && written;
-  if (!written) KLOG("dataunzip::filewrite", "writing %s failed!\n", name.c_str());
-  return written;
+  entrywriter writer(folder);
+  bool begun = writer.begin(name);
+  return begun && writer.end(writer.write(data.data(), data.size())) && writer.finish();
 }
 
 int dataunzip::nextfile(std::uint32_t i) {

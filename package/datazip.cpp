@@ -2,10 +2,14 @@
 
 #include <zip.h>
 
+#include <algorithm>
+#include <deque>
 #include <vector>
 
 #include "common/log.h"
+#include "package/deflatepool.h"
 #include "package/zipio.h"
+#include "platform/processors.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -26,9 +30,70 @@ std::string entryname(const std::string& path) {
 // the zip64 marker.
 constexpr std::int64_t largefile = 0xFFFFFFFFLL;
 
+constexpr int maxthreads = 16;
+// Blocks in flight per thread: one being compressed, one waiting for a
+// worker, and room for finished ones waiting behind a slower older block.
+constexpr std::size_t blocksperthread = 4;
+
+int threadcount(int asked) {
+  int n = asked > 0 ? asked : sys::usableprocessors();
+  return std::clamp(n, 1, maxthreads);
+}
+
+// The next block of `file`, primed with `tail` (the 32 KiB before it).
+// `expected`, the bytes still to come as measured, sizes the buffer so that a
+// small file does not pay for a whole block; a file that grew is still read
+// in full blocks, so the cuts never depend on the measurement. False on a
+// read error.
+bool readblock(std::FILE* file, const std::vector<unsigned char>& tail, std::int64_t expected, deflateblock& block) {
+  block.input = tail;
+  block.primer = tail.size();
+  std::size_t want = static_cast<std::size_t>(std::clamp<std::int64_t>(expected, 0, blocksize));
+  block.input.resize(block.primer + want);
+  std::size_t got = std::fread(block.input.data() + block.primer, 1, want, file);
+  if (got == want && want < blocksize) {
+    int next = std::fgetc(file);
+    if (next != EOF) {  // longer than measured
+      block.input.resize(block.primer + blocksize);
+      block.input[block.primer + got++] = static_cast<unsigned char>(next);
+      got += std::fread(block.input.data() + block.primer + got, 1, blocksize - got, file);
+    }
+  }
+  block.input.resize(block.primer + got);
+  if (got == blocksize) {
+    // A full block ends the file when nothing follows it.
+    int next = std::fgetc(file);
+    if (next != EOF) std::ungetc(next, file);
+    block.last = next == EOF;
+  } else {
+    block.last = true;
+  }
+  return !std::ferror(file);
+}
+
 }  // namespace
 
+// An archive's compression in flight: the pool and, oldest first, the
+// entries whose blocks are in it.
+struct datazip::pipeline {
+  struct entry {
+    std::string stored;  // the entry name in the ANSI code page
+    std::string path;    // as given, for messages
+    std::uint64_t size = 0;
+    std::uint32_t crc = 0;
+    bool opened = false;  // started in the archive
+  };
+
+  explicit pipeline(int threads) : pool(threads, blocksperthread * static_cast<std::size_t>(threads)) {}
+
+  deflatepool pool;
+  std::deque<entry> entries;
+};
+
+datazip::datazip(std::string name) : name_(std::move(name)) {}
+
 datazip::~datazip() {
+  pipeline_.reset();
   if (archive_) zipClose(archive_, nullptr);
 }
 
@@ -36,19 +101,26 @@ bool datazip::zipfopen() {
   if (archive_) closezipfile();
   zlib_filefunc64_def io = utf8files();
   archive_ = zipOpen2_64(name_.c_str(), APPEND_STATUS_CREATE, nullptr, &io);
+  writefailed_ = false;
   if (!archive_) {
     KLOG("datazip::zipfopen", "Error opening %s\n", name_.c_str());
     lasterror_ = -1;
     return false;
   }
   lasterror_ = 0;
+  pipeline_ = std::make_unique<pipeline>(threadcount(threads_));
+  KLOG("datazip::zipfopen", "%s is compressed on %d threads\n", name_.c_str(), pipeline_->pool.threads());
   return true;
 }
 
 bool datazip::closezipfile() {
+  if (pipeline_) {
+    while (!pipeline_->pool.empty()) writeoldest();
+    pipeline_.reset();
+  }
   int r = archive_ ? zipClose(archive_, nullptr) : ZIP_PARAMERROR;
   archive_ = nullptr;
-  if (r != ZIP_OK) {
+  if (r != ZIP_OK || writefailed_) {
     KLOG("datazip::closezipfile", "error in closing %s\n", name_.c_str());
     return false;
   }
@@ -89,38 +161,86 @@ bool datazip::putfileinzip(const std::string& path) {
     lasterror_ = -1;
     return false;
   }
-  zip_fileinfo info{};  // no time stamp: MS-DOS date 0x0020, time 0
-  lasterror_ = zipOpenNewFileInZip(archive_, stored.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 9);
-  if (lasterror_ != ZIP_OK) {
+  if (!archive_ || writefailed_) {
     KLOG("datazip::putfileinzip", "err in opening %s in zipfile\n", name.c_str());
+    if (!archive_) lasterror_ = ZIP_PARAMERROR;
     std::fclose(file);
     return false;
   }
-
-  std::vector<char> buffer(readbuffersize);
-  std::size_t n = 0;
-  do {
-    n = std::fread(buffer.data(), 1, buffer.size(), file);
-    if (n < buffer.size() && !std::feof(file)) {
-      KLOG("datazip::putfileinzip", "error in reading %s\n", path.c_str());
-      lasterror_ = -1;
-    }
-    if (n > 0) {
-      int w = zipWriteInFileInZip(archive_, buffer.data(), static_cast<unsigned>(n));
-      if (w < 0) {
-        KLOG("datazip::putfileinzip", "err in writing %s in the zipfile\n", path.c_str());
-        lasterror_ = w;
-      }
-    }
-  } while (lasterror_ == ZIP_OK && n > 0);
+  pipeline_->entries.push_back({stored, path});
+  bool read = readentry(file);
   std::fclose(file);
-
-  int closed = zipCloseFileInZip(archive_);
-  if (closed != ZIP_OK) {
-    KLOG("datazip::putfileinzip", "error in closing %s in the zipfile!\n", path.c_str());
-    if (lasterror_ == ZIP_OK) lasterror_ = closed;
+  if (!read) {
+    KLOG("datazip::putfileinzip", "error in reading %s\n", path.c_str());
+    lasterror_ = -1;
   }
-  return lasterror_ == ZIP_OK;
+  return read && !writefailed_;
+}
+
+// Hands the file to the pool block by block. After a read error the entry
+// is ended behind the blocks read completely, so the archive stays well formed.
+bool datazip::readentry(std::FILE* file) {
+  std::int64_t expected = fs::filesize(file);
+  std::vector<unsigned char> tail;
+  for (;;) {
+    auto block = std::make_unique<deflateblock>();
+    bool read = readblock(file, tail, expected, *block);
+    if (!read) {
+      block = std::make_unique<deflateblock>();  // an empty last block ends the stream
+      block->last = true;
+    }
+    expected -= static_cast<std::int64_t>(block->datasize());
+    if (!block->last) tail.assign(block->input.end() - static_cast<std::ptrdiff_t>(primersize), block->input.end());
+    bool last = block->last;
+    while (pipeline_->pool.full()) writeoldest();
+    pipeline_->pool.submit(std::move(block));
+    if (last) return read;
+  }
+}
+
+// Writes the oldest compressed block into the archive: the first of an entry
+// starts it, the last finishes it with the size and CRC-32 of the file.
+void datazip::writeoldest() {
+  std::unique_ptr<deflateblock> block = pipeline_->pool.take();
+  pipeline::entry& entry = pipeline_->entries.front();
+  if (!writefailed_ && !entry.opened) {
+    zip_fileinfo info{};  // no time stamp: MS-DOS date 0x0020, time 0
+    // The text mark that minizip's own compression sets from zlib's guess.
+    info.internal_fa = block->text ? 1 : 0;
+    int r = zipOpenNewFileInZip2(archive_, entry.stored.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
+                                 Z_DEFLATED, 9, 1);
+    if (r != ZIP_OK) {
+      KLOG("datazip::putfileinzip", "err in opening %s in zipfile\n", entry.path.c_str());
+      writefailed(r);
+    }
+    entry.opened = r == ZIP_OK;
+  }
+  if (!writefailed_) {
+    int w = block->compressed ? zipWriteInFileInZip(archive_, block->output.data(), static_cast<unsigned>(block->output.size()))
+                              : Z_MEM_ERROR;
+    if (w < 0) {
+      KLOG("datazip::putfileinzip", "err in writing %s in the zipfile\n", entry.path.c_str());
+      writefailed(w);
+    }
+    entry.crc = static_cast<std::uint32_t>(crc32_combine(entry.crc, block->crc, static_cast<z_off_t>(block->datasize())));
+    entry.size += block->datasize();
+  }
+  if (!block->last) return;
+  if (entry.opened) {
+    int closed = zipCloseFileInZipRaw(archive_, static_cast<uLong>(entry.size), entry.crc);
+    if (closed != ZIP_OK && !writefailed_) {
+      KLOG("datazip::putfileinzip", "error in closing %s in the zipfile!\n", entry.path.c_str());
+      writefailed(closed);
+    }
+  }
+  pipeline_->entries.pop_front();
+}
+
+// Once the archive has refused something, it cannot be made whole: later
+// entries are refused, and closezipfile reports the failure.
+void datazip::writefailed(int error) {
+  writefailed_ = true;
+  lasterror_ = error;
 }
 
 }  // namespace kelvane

@@ -1,26 +1,39 @@
 // The archive writer: one zip archive at a time, every file a deflated entry
 // (level 9, no time stamp, no extra fields or comments), so archiving the same
 // files twice gives the same bytes.
+//
+// Entries are compressed on worker threads, in blocks of a fixed size
+// (deflatepool.h), and written into the archive in the order they were added;
+// the bytes do not depend on the number of threads. Files are read on the
+// caller's thread, one block at a time, and only a fixed number of blocks is
+// in flight, so memory stays bounded whatever the files' sizes.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
 
 namespace kelvane {
 
 class datazip {
  public:
-  explicit datazip(std::string name = {}) : name_(std::move(name)) {}
+  explicit datazip(std::string name = {});
   ~datazip();
   datazip(const datazip&) = delete;
   datazip& operator=(const datazip&) = delete;
 
   void setzipname(std::string name) { name_ = std::move(name); }  // UTF-8 path of the next archive
 
+  // Worker threads for the next archive; 0 (the default) means one for each
+  // processor the process may run on, at most 16.
+  void setthreads(int threads) { threads_ = threads; }
+
   // Creates (or empties) the archive file. False when it cannot be created.
   bool zipfopen();
-  // Writes the central directory and closes the file. False when that failed
-  // or no archive was open; the handle is given up either way.
+  // Writes the entries still in flight and the central directory, and closes
+  // the file. False when any of that failed, an earlier entry could not be
+  // written, or no archive was open; the handle is given up either way.
   bool closezipfile();
 
   // 1 when the file is too large for an entry without zip64 (4 GiB - 1 or
@@ -30,18 +43,28 @@ class datazip {
   // Adds the file at `path` (UTF-8, backslash-separated, relative to the
   // current folder) under that name without its leading separators. A path
   // ending in a separator is a folder: nothing is added and the result is
-  // true. False when the entry could not be written completely: the name does
-  // not fit the ANSI code page, the file is too large, unreadable or short,
-  // or the archive refused a write.
+  // true. False when the entry could not be queued completely: the name does
+  // not fit the ANSI code page, the file is too large, cannot be opened or
+  // fails to read (its entry then ends after the blocks read in full). False
+  // also once the archive has refused a write, for this entry or an earlier
+  // one: entries are written as their blocks come back from the workers, on
+  // this or a later call or at closezipfile.
   bool putfileinzip(const std::string& path);
 
   int lasterror() const { return lasterror_; }
 
  private:
+  struct pipeline;
+  bool readentry(std::FILE* file);
+  void writeoldest();
+  void writefailed(int error);
+
   void* archive_ = nullptr;  // minizip zipFile
   std::string name_;
   int lasterror_ = 0;
-  static constexpr int readbuffersize = 16384;
+  int threads_ = 0;
+  bool writefailed_ = false;  // the open archive refused an entry or a write
+  std::unique_ptr<pipeline> pipeline_;
 };
 
 }  // namespace kelvane

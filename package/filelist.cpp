@@ -1,5 +1,6 @@
 #include "package/filelist.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "common/log.h"
@@ -12,6 +13,22 @@ namespace {
 
 bool isdotname(const std::string& name) { return name == "." || name == ".."; }
 
+std::string uppercase(std::string name) {
+  for (char& c : name)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return name;
+}
+
+// The archive's order, whatever order the listing came in: byte by byte
+// after upper-casing, which is how Windows' file systems list a folder, and
+// names equal in that form by their own bytes (only a case-sensitive file
+// system holds both). Only ASCII letters are upper-cased, so the order never
+// depends on a locale; other characters compare by code point.
+bool archivedbefore(const fs::direntry& a, const fs::direntry& b) {
+  std::string ua = uppercase(a.name), ub = uppercase(b.name);
+  return ua != ub ? ua < ub : a.name < b.name;
+}
+
 }  // namespace
 
 bool filelist::GetAllFileInfoAndZip(const std::string& folder, datazip& writer) {
@@ -20,6 +37,7 @@ bool filelist::GetAllFileInfoAndZip(const std::string& folder, datazip& writer) 
     KLOG("filelist::GetAllFileInfoAndZip", "Cannot get handle for file %s\n", folder.c_str());
     return false;
   }
+  std::sort(entries.begin(), entries.end(), archivedbefore);
   bool complete = true;
   for (const auto& entry : entries) {
     if (isdotname(entry.name)) continue;

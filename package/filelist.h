@@ -1,6 +1,7 @@
 // The two walks over a folder tree: archiving every file below a folder, and
-// deleting a folder with everything below it. Both are depth-first and take
-// entries in the platform's listing order.
+// deleting a folder with everything below it. Both are depth-first; the
+// archive walk takes each folder's entries in one fixed order (below), the
+// delete walk in the platform's listing order.
 #pragma once
 
 #include <string>
@@ -13,7 +14,9 @@ class filelist {
  public:
   // Hands every file below `folder` (relative, without a trailing separator)
   // to the writer as "folder\sub\name": entry names keep the backslash on
-  // every platform. Links to folders are not descended into (so link cycles
+  // every platform. Each folder's entries go by name, compared byte by byte
+  // after upper-casing ASCII letters, so the archive's bytes never depend on
+  // the file system or the listing API. Links to folders are not descended into (so link cycles
   // cannot make the walk endless); links to files are archived as files.
   // True when the folder could be listed and every file was archived
   // completely; the walk goes on past failures either way.

@@ -55,16 +55,55 @@ voidpf ZCALLBACK viewopen(voidpf opaque, const void*, int mode) {
   return opaque;
 }
 
+streamwindow* windowat(streamview& v, std::int64_t position) {
+  for (streamwindow& w : v.windows)
+    if (w.start >= 0 && position >= w.start && position < w.start + static_cast<std::int64_t>(w.used)) return &w;
+  return nullptr;
+}
+
+bool readstream(streamview& v, std::int64_t position, char* buf, std::size_t want, std::size_t& got) {
+  if (!fs::seek(v.stream, position, SEEK_SET)) return false;
+  got = std::fread(buf, 1, want, v.stream);
+  return got > 0;
+}
+
+// Fills the window not read last with the stream from `position` on.
+streamwindow* refill(streamview& v, std::int64_t position) {
+  streamwindow& w = v.windows[1 - v.recent];
+  w.bytes.resize(streamview::windowsize);
+  w.start = -1;
+  std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(v.end - position, streamview::windowsize));
+  if (!readstream(v, position, w.bytes.data(), want, w.used)) return nullptr;
+  w.start = position;
+  return &w;
+}
+
 // Reads never go past the view's end, whatever the archive's records claim.
 uLong ZCALLBACK viewread(voidpf, voidpf stream, void* buf, uLong size) {
   streamview* v = asview(stream);
   std::int64_t left = v->end - v->position;
   if (left <= 0) return 0;
   std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(left, size));
-  if (!fs::seek(v->stream, v->position, SEEK_SET)) return 0;
-  std::size_t got = std::fread(buf, 1, want, v->stream);
-  v->position += static_cast<std::int64_t>(got);
-  return static_cast<uLong>(got);
+  char* out = static_cast<char*>(buf);
+  std::size_t done = 0;
+  while (done < want) {
+    streamwindow* w = windowat(*v, v->position);
+    if (!w && want - done >= streamview::windowsize) {  // a large read goes straight to the caller
+      std::size_t got = 0;
+      if (!readstream(*v, v->position, out + done, want - done, got)) break;
+      done += got;
+      v->position += static_cast<std::int64_t>(got);
+      continue;
+    }
+    if (!w && !(w = refill(*v, v->position))) break;
+    v->recent = static_cast<int>(w - v->windows);
+    std::size_t offset = static_cast<std::size_t>(v->position - w->start);
+    std::size_t n = std::min(w->used - offset, want - done);
+    std::copy(w->bytes.data() + offset, w->bytes.data() + offset + n, out + done);
+    done += n;
+    v->position += static_cast<std::int64_t>(n);
+  }
+  return static_cast<uLong>(done);
 }
 
 uLong ZCALLBACK viewwrite(voidpf, voidpf, const void*, uLong) { return 0; }

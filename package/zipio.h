@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include <ioapi.h>
 
@@ -15,11 +16,26 @@ namespace kelvane {
 
 zlib_filefunc64_def utf8files();
 
+// minizip reads headers a few bytes at a time and entry data 16 KiB at a
+// time, each after a seek. The view answers those reads from two windows of
+// the stream held in memory, one following the central directory and one the
+// entries' data, so the package is read in large pieces and a seek costs
+// nothing.
+struct streamwindow {
+  std::vector<char> bytes;
+  std::int64_t start = -1;  // stream position of bytes[0]; -1 while empty
+  std::size_t used = 0;
+};
+
 struct streamview {
+  static constexpr std::size_t windowsize = 256 * 1024;
+
   std::FILE* stream = nullptr;
   std::int64_t end = 0;       // first position past the view
   std::int64_t position = 0;  // the view's own position, independent of the stream's
   std::int64_t lastseek = -1; // target of the most recent seek (where a header read starts)
+  streamwindow windows[2];
+  int recent = 0;             // the window read last; a refill takes the other
 };
 
 // Functions reading `view`; the "file name" handed to minizip's open is ignored.

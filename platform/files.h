@@ -28,9 +28,8 @@ struct direntry {
   bool link = false;   // symbolic link, junction or other reparse point
 };
 
-// Lists a folder. The order is the platform's (case-insensitive by name on
-// Windows' file systems; sorted the same way on POSIX, so archives are
-// reproducible). False when the folder cannot be listed.
+// Lists a folder, in whatever order the platform gives. False when the folder
+// cannot be listed.
 bool listfolder(const std::string& path, std::vector<direntry>& entries);
 
 bool makefolder(const std::string& path);    // true also when it exists as a folder

@@ -37,16 +37,19 @@ std::string findsetupprogram(const std::string& folder) {
   return folder + "/qSetup.exe";
 }
 
-// Copies a file, refusing to replace an existing target.
+// Copies a file, refusing to replace an existing target; a copy that fails
+// halfway leaves nothing under the target's name.
 void copynew(const std::string& from, const std::string& to) {
   std::FILE* in = fs::openfile(from, "rb");
   if (!in) return;
   int out = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0755);
   if (out >= 0) {
+    bool copied = true;
     char buffer[65536];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
-      if (write(out, buffer, n) != static_cast<ssize_t>(n)) break;
-    close(out);
+    for (std::size_t n; copied && (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
+      copied = write(out, buffer, n) == static_cast<ssize_t>(n);
+    copied = close(out) == 0 && copied && !std::ferror(in);
+    if (!copied) unlink(to.c_str());
   }
   std::fclose(in);
 }

@@ -4,13 +4,20 @@
 #include "loader/loaderwindow.h"
 
 #include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "common/log.h"
+#include "loader/setupstart.h"
 #include "loader/workspace.h"
 #include "loader/worker.h"
+#include "platform/environment.h"
+#include "platform/files.h"
+#include "platform/text.h"
 #include "platform/ui.h"
 #include "resources/icon.h"
 #include "splash/splash.h"
@@ -40,35 +47,94 @@ HWND findprocesswindow(DWORD processid) {
   return nullptr;
 }
 
-// Starts the program with no arguments, the loader's environment and current
-// folder, and waits for it without limit. A program that cannot be started
-// ends the loader at once with -1: there is nothing left to install with.
-void runandwait(const std::u16string& program) {
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_SHOW;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(w(program), nullptr, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-    KLOG("runandwait", "cannot start the setup program (error %lu)\n", GetLastError());
-    std::exit(-1);
+// Starts the setup program with no arguments in the loader's current folder
+// and keeps its process handle for the wait.
+class win32starter : public programstarter {
+ public:
+  explicit win32starter(HWND owner) : owner_(owner) {}
+  ~win32starter() override {
+    if (process_) CloseHandle(process_);
   }
+
+  // Inherits the loader's environment (KZQAUTOI, KZQPATHI) and current folder.
+  unsigned long createprocess(const std::u16string& program) override {
+#ifdef KELVANE_ELEVATION_TEST
+    return startelevationrequired;  // test build: as if Windows asked for elevation
+#endif
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOW;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(w(program), nullptr, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
+      return GetLastError();
+    CloseHandle(process.hThread);
+    process_ = process.hProcess;
+    return 0;
+  }
+
+  // The default verb, not "runas": Windows then starts the program the way a
+  // double click in Explorer does and elevates it exactly as its manifest or
+  // installer detection asks (which is what ERROR_ELEVATION_REQUIRED said),
+  // where "runas" would demand full administrator rights whatever the program
+  // declares. The folder is given because an elevated program would otherwise
+  // start in the system folder.
+  unsigned long shellstart(const std::u16string& program) override {
+#ifdef KELVANE_ELEVATION_TEST
+    if (auto error = env::get("KELVANE_TEST_SHELLSTART_ERROR")) return std::stoul(*error);
+#endif
+    std::u16string folder = towide(fs::currentfolder());
+    // The shell may hand the start to COM extensions, which need COM here.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    SHELLEXECUTEINFOW start{};
+    start.cbSize = sizeof start;
+    start.fMask = SEE_MASK_NOCLOSEPROCESS;  // a handle to wait on
+    start.hwnd = owner_;  // the consent prompt belongs to the installer
+    start.lpVerb = nullptr;
+    start.lpFile = w(program);
+    start.lpParameters = nullptr;
+    start.lpDirectory = w(folder);
+    start.nShow = SW_SHOW;
+    if (!ShellExecuteExW(&start)) return GetLastError();
+    if (!start.hProcess) return ERROR_INVALID_HANDLE;  // started through DDE: nothing to wait for
+    process_ = start.hProcess;
+    return 0;
+  }
+
+  HANDLE process() const { return process_; }
+
+ private:
+  HWND owner_;
+  HANDLE process_ = nullptr;
+};
+
+// Starts the program and waits for it without limit. A program that cannot be
+// started ends the loader at once with -1: there is nothing left to install
+// with.
+void runandwait(HWND window, const std::u16string& program) {
+  win32starter starter(window);
+  if (startsetupprogram(starter, program) != 0) std::exit(-1);
   // Only a window that already exists can be brought forward; no waiting.
-  SetActiveWindow(findprocesswindow(process.dwProcessId));
-  CloseHandle(process.hThread);
-  WaitForSingleObject(process.hProcess, INFINITE);
-  CloseHandle(process.hProcess);
+  SetActiveWindow(findprocesswindow(GetProcessId(starter.process())));
+  WaitForSingleObject(starter.process(), INFINITE);
+}
+
+// Copies a file to a new name. An existing target (an "uninstall.exe" that
+// came from the archive itself) is kept; a copy that fails halfway, on a full
+// disk say, leaves nothing under the target's name.
+void copynew(const std::u16string& from, const std::u16string& to) {
+  bool existed = GetFileAttributesW(w(to)) != INVALID_FILE_ATTRIBUTES;
+  if (!CopyFileW(w(from), w(to), TRUE) && !existed) DeleteFileW(w(to));
 }
 
 // Prepares the uninstaller beside the setup program, then runs the setup
 // program. Wide paths throughout, so any temporary folder name works.
 void handoff(HWND window) {
   std::u16string setup = widetemppath() + u"setup\\";
-  // An "uninstall.exe" left in place by the archive itself is kept.
-  CopyFileW(w(setup + u"qSetup.exe"), w(setup + u"uninstall.exe"), TRUE);
+  copynew(setup + u"qSetup.exe", setup + u"uninstall.exe");
   ReplaceExeIcon(setup + u"uninstallicon.ico", setup + u"uninstall.exe");
   ShowWindow(window, SW_HIDE);
-  runandwait(setup + u"qSetup.exe");
+  runandwait(window, setup + u"qSetup.exe");
   DestroyWindow(window);
 }
 

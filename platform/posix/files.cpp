@@ -24,23 +24,6 @@ bool seek(std::FILE* file, std::int64_t offset, int origin) { return fseeko(file
 
 std::int64_t tell(std::FILE* file) { return ftello(file); }
 
-namespace {
-
-// Windows' file systems list names in case-insensitive order; sorting the
-// same way keeps archives reproducible whatever readdir returns.
-std::string foldcase(std::string name) {
-  for (char& c : name)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return name;
-}
-
-bool listedbefore(const direntry& a, const direntry& b) {
-  std::string fa = foldcase(a.name), fb = foldcase(b.name);
-  return fa != fb ? fa < fb : a.name < b.name;
-}
-
-}  // namespace
-
 bool listfolder(const std::string& path, std::vector<direntry>& entries) {
   entries.clear();
   DIR* dir = opendir(path.c_str());
@@ -62,7 +45,6 @@ bool listfolder(const std::string& path, std::vector<direntry>& entries) {
     entries.push_back(std::move(e));
   }
   closedir(dir);
-  std::sort(entries.begin(), entries.end(), listedbefore);
   return true;
 }
 

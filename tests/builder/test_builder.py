@@ -2,7 +2,9 @@
 into install_test.exe; the trailer, ranges and digests are checked here, the
 archives with Info-ZIP's unzip and Python's zipfile, and the reader (the
 extract tool, which reads a package as the extraction worker does) gets every
-setup file back, also from an archive that Info-ZIP's zip wrote."""
+setup file back, also from an archive that Info-ZIP's zip wrote. Packages are
+the same bytes whatever file system holds the folders and however many
+processors the builder may use."""
 import argparse
 import hashlib
 import os
@@ -14,11 +16,24 @@ import tempfile
 import unittest
 import zipfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+SUPPORT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support")
+sys.path.insert(0, SUPPORT)
 import peimage  # noqa: E402
 import winrun  # noqa: E402
 
 args = None
+SHORTDISK = os.path.join(SUPPORT, "shortdisk.sh")
+BLOCK = 1 << 20  # the writer cuts files into blocks of this size
+
+
+def mixed(size):
+    """Noise that repeats within deflate's window, and text: compressible, but
+    only with the 32 KiB before each block."""
+    stretch, text = os.urandom(20000), b"a line of text, and another one\n" * 700
+    data = b""
+    while len(data) < size:
+        data += stretch * 8 + text
+    return data[:size]
 
 SETUP = {
     "setup/qSetup.exe": os.urandom(100000),
@@ -29,6 +44,8 @@ SETUP = {
     "setup/caf\u00e9 \u00dcber.txt": b"code page 1252 holds these",
     "setup/lib/a/b/deep.bin": os.urandom(5000),
     "setup/lib/.cfg": b"x" * 40000,
+    "setup/lib/several blocks.bin": mixed(3 * BLOCK + 777),
+    "setup/lib/one block.bin": mixed(BLOCK),
 }
 APP = {
     "app/customData.ini": b"[app]\nkey=value\n",
@@ -66,7 +83,9 @@ def trailer(package):
     return setup_offset, setup_digest.decode(), app_offset, app_digest.decode()
 
 
-class Builder(unittest.TestCase):
+class BuilderCase(unittest.TestCase):
+    """A scratch folder with a working folder, and the programs run under wine in it."""
+
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="builder-", dir=args.build)
         self.temp = os.path.join(self.dir, "temp")
@@ -76,16 +95,17 @@ class Builder(unittest.TestCase):
     def tearDown(self):
         shutil.rmtree(self.dir, ignore_errors=True)
 
-    def run_wine(self, program, *argv):
+    def run_wine(self, program, *argv, cwd=None, prefix=()):
         env = dict(os.environ, KELVANE_TEMP_DIR=self.temp, LC_ALL="C.UTF-8")
-        result = winrun.run([args.wine_run, args.build, program, *argv], cwd=self.work, env=env, timeout=60)
+        result = winrun.run([*prefix, args.wine_run, args.build, program, *argv], cwd=cwd or self.work, env=env,
+                            timeout=60)
         return result.returncode, result.stdout.decode("cp1252", "replace")
 
-    def build(self):
-        return self.run_wine(args.stub)
+    def build(self, cwd=None, prefix=()):
+        return self.run_wine(args.stub, cwd=cwd, prefix=prefix)
 
-    def package(self):
-        with open(os.path.join(self.work, "install_test.exe"), "rb") as f:
+    def package(self, folder=None):
+        with open(os.path.join(folder or self.work, "install_test.exe"), "rb") as f:
             return f.read()
 
     def extract(self, package_name, target):
@@ -96,6 +116,9 @@ class Builder(unittest.TestCase):
             with open(os.path.join(root, name), "rb") as f:
                 self.assertEqual(f.read(), data, name)
 
+
+
+class Builder(BuilderCase):
     def test_package_layout_archives_and_reader(self):
         make_tree(self.work, {**SETUP, **APP}, EMPTY_FOLDERS)
         code, out = self.build()
@@ -218,6 +241,66 @@ class Builder(unittest.TestCase):
                 self.assertEqual(code, 255, out)
                 self.assertIn(message, out)
                 self.assertFalse(os.path.isfile(os.path.join(self.work, "install_test.exe")), out)
+
+
+class Reproducible(BuilderCase):
+    FILES = {
+        "app/several blocks.bin": mixed(2 * BLOCK + 5),
+        "app/one block.bin": mixed(BLOCK),
+        "app/empty": b"",
+        "app/Zebra.txt": b"z", "app/apple.txt": b"a", "app/_under": b"_", "app/B/inner.txt": b"i",
+        "app/b.txt": b"b", "app/\u00c4rger.txt": b"\u00e4", "app/a/x.txt": b"x",
+        "setup/config.xml": b"<root/>", "setup/Lib/z.dll": os.urandom(3000), "setup/lib.txt": b"l",
+    }
+
+    def make_copy(self, root, order=None):
+        """The tree below root, its files created in `order` (a list of names)."""
+        names = order or list(self.FILES)
+        for name in names:
+            make_tree(root, {name: self.FILES[name]})
+        return root
+
+    def test_file_systems_and_processor_counts_give_the_same_package(self):
+        ext4 = self.make_copy(os.path.join(self.dir, "ext4"))
+        listed = os.listdir(os.path.join(ext4, "app"))
+        # tmpfs lists the newest entry first: create the files so that it
+        # lists each folder differently from ext4.
+        shm = tempfile.mkdtemp(prefix="builder-", dir="/dev/shm")
+        self.addCleanup(shutil.rmtree, shm, True)
+        order = sorted(self.FILES, key=lambda n: listed.index(n.split("/")[1]) if n.startswith("app/") else 0)
+        tmpfs = self.make_copy(shm, order)
+        self.assertNotEqual(os.listdir(os.path.join(tmpfs, "app")), listed)
+
+        packages = {}
+        for what, folder, prefix in (("ext4", ext4, ()), ("tmpfs", tmpfs, ()),
+                                     ("one processor", ext4, ("taskset", "-c", "0"))):
+            code, out = self.build(cwd=folder, prefix=prefix)
+            self.assertEqual(code, 0, out)
+            threads = 1 if prefix else min(len(os.sched_getaffinity(0)), 16)
+            self.assertIn("test.zip is compressed on %d threads" % threads, out)
+            packages[what] = self.package(folder)
+        self.assertEqual(packages["tmpfs"], packages["ext4"])
+        self.assertEqual(packages["one processor"], packages["ext4"])
+
+        # Each folder's entries by upper-cased name, a folder's files at its place.
+        with zipfile.ZipFile(os.path.join(self.temp, "test.zip")) as z:
+            self.assertEqual([stored_name(i) for i in z.infolist()],
+                             ["app\\a\\x.txt", "app\\apple.txt", "app\\B\\inner.txt", "app\\b.txt",
+                              "app\\empty", "app\\one block.bin", "app\\several blocks.bin", "app\\Zebra.txt",
+                              "app\\_under", "app\\\u00c4rger.txt"])
+
+    @unittest.skipUnless(os.geteuid() == 0, "a loop device needs root")
+    def test_a_file_that_fails_to_read_halfway_stops_the_build(self):
+        make_tree(self.work, {"setup/config.xml": b"<root/>"})
+        app = os.path.join(self.work, "app")
+        subprocess.run([SHORTDISK, "mount", app, "big.bin", str(6 * BLOCK), str(3 * BLOCK)], check=True,
+                       stdout=subprocess.DEVNULL)
+        self.addCleanup(subprocess.run, [SHORTDISK, "unmount", app], check=True)
+        code, out = self.build()
+        self.assertEqual(code, 255, out)
+        self.assertIn("error in reading app\\big.bin", out)
+        self.assertIn("Build of install_test.exe stopped.", out)
+        self.assertFalse(os.path.exists(os.path.join(self.work, "install_test.exe")), out)
 
 
 if __name__ == "__main__":

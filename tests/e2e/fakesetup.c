@@ -6,8 +6,10 @@
    it first shows a window of that title. When KELVANE_HOLD names a file it
    then stays running, its window answering, until that file exists, so a test
    can hold an installation open, and then writes the time of its end into the
-   report's name followed by ".end". It exits with the code in KELVANE_EXIT (0
-   if unset). Times are the system's clock in 100 ns units. */
+   report's name followed by ".end". KELVANE_DELAY_MS makes it wait that many
+   milliseconds before it writes the report, so that a caller that does not
+   wait for it is caught. It exits with the code in KELVANE_EXIT (0 if unset).
+   Times are the system's clock in 100 ns units. */
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -85,6 +87,7 @@ int wmain(int argc, wchar_t** argv) {
                     GetModuleHandleW(NULL), NULL);
   GetModuleFileNameW(NULL, self, MAX_PATH * 4);
   GetCurrentDirectoryW(MAX_PATH * 4, folder);
+  if (GetEnvironmentVariableW(L"KELVANE_DELAY_MS", code, 32)) Sleep((DWORD)_wtoi(code));
   if (GetEnvironmentVariableW(L"KELVANE_REPORT", report, 32768)) {
     FILE* out = _wfopen(report, L"wb");
     if (out) {

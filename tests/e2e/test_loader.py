@@ -70,6 +70,56 @@ def assemble(setup_zip, app_zip, stub=None):
     return stub + setup_zip + app_zip + trailer
 
 
+def sampled_md5_of_file(f, start, length):
+    """sampled_md5 of the bytes [start, start + length) of an open file."""
+    step = length // 9
+    if step < 4096:
+        f.seek(start)
+        return hashlib.md5(f.read(length)).hexdigest()
+    h = hashlib.md5()
+    for offset in [i * step for i in range(8)] + [length - 4096]:
+        f.seek(start + offset)
+        h.update(f.read(4096))
+    return h.hexdigest()
+
+
+def assemble_file(path, setup_zip_path, app_zip):
+    """assemble() for a setup archive too large to hold in memory: written to path."""
+    with open(args.stub, "rb") as f:
+        stub = f.read()
+    with open(path, "wb") as out, open(setup_zip_path, "rb") as setup:
+        out.write(stub)
+        shutil.copyfileobj(setup, out, 1 << 20)
+        setup_length = out.tell() - len(stub)
+        out.write(app_zip)
+    with open(path, "rb") as f:
+        setup_digest = sampled_md5_of_file(f, len(stub), setup_length)
+    with open(path, "ab") as out:
+        out.write(struct.pack("<I", len(stub)) + setup_digest.encode() +
+                  struct.pack("<I", len(stub) + setup_length) + sampled_md5(app_zip).encode())
+
+
+def peak_memory_kib(program):
+    """The peak resident size (VmHWM) of the running wine process started as
+    `program` (its command line begins with that path); 0 when there is none."""
+    wanted = program.encode("utf-8")
+    peak = 0
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                if f.read().split(b"\0")[0] != wanted:
+                    continue
+            with open("/proc/%s/status" % pid) as f:
+                for line in f:
+                    if line.startswith("VmHWM:"):
+                        peak = max(peak, int(line.split()[1]))
+        except OSError:
+            continue
+    return peak
+
+
 def read_trailer(package):
     setup_offset, _, app_offset, _ = peimage.read_trailer(package)
     return setup_offset, app_offset
@@ -101,7 +151,8 @@ class Run:
     captioned "Warnning" are pressed (or handed to on_box instead), and a
     visible "Kelvane" window is noted."""
 
-    def __init__(self, program, *argv, cwd, temp, env=None, timeout=LOADER_TIMEOUT, on_box=None):
+    def __init__(self, program, *argv, cwd, temp, env=None, timeout=LOADER_TIMEOUT, on_box=None,
+                 watch_memory=False):
         environment = dict(os.environ, KELVANE_TEMP_DIR=temp, WINEDEBUG="+msgbox")
         environment.update(env or {})
         for name, value in (env or {}).items():
@@ -109,10 +160,13 @@ class Run:
                 environment.pop(name, None)
         self.window_seen = False
         self.window_seen_at_box = []
+        self.peak_kib = 0  # the program's peak resident size, when watched
         pressed = {}  # box window -> when Return was last pressed on it
         with winrun.Program([args.wine_run, args.build, program, *argv], cwd=cwd, env=environment,
                             timeout=timeout) as proc:
             while proc.running():
+                if watch_memory:
+                    self.peak_kib = max(self.peak_kib, peak_memory_kib(program))
                 if xdotool("search", "--onlyvisible", "--name", "^Kelvane$"):
                     self.window_seen = True
                 for box in xdotool("search", "--onlyvisible", "--name", "^Warnning$"):
@@ -173,12 +227,12 @@ class LoaderCase(unittest.TestCase):
         return assemble(make_zip([("setup\\" + n, d) for n, d in setup.items()]),
                         make_zip(list(app.items())))
 
-    def run_loader(self, package_path, *argv, cwd=None, temp=None, env=None, on_box=None):
+    def run_loader(self, package_path, *argv, cwd=None, temp=None, env=None, on_box=None, watch_memory=False):
         environment = {"KELVANE_REPORT": winpath(self.report), "KELVANE_EXIT": "7",
                        "KELVANE_MARKER": "marker-\u00e9", "KZQAUTOI": None, "KZQPATHI": None}
         environment.update(env or {})
         return Run(package_path, *argv, cwd=cwd or self.dir, temp=temp or self.temp, env=environment,
-                   on_box=on_box)
+                   on_box=on_box, watch_memory=watch_memory)
 
     def report_seen(self):
         with open(self.report, encoding="utf-8") as f:
@@ -509,6 +563,96 @@ class StaleWorkspace(LoaderCase):
         for name in ("keep.txt", os.path.join("inner", "keep2.txt")):
             with open(os.path.join(outside, name)) as f:
                 self.assertEqual(f.read(), "keep")
+
+
+class LargeEntries(LoaderCase):
+    """Entries stream to their files: memory stays bounded whatever an entry's
+    size, and an entry that does not fit leaves nothing under its name."""
+
+    MEMORY_BOUND_KIB = 32 * 1024
+
+    def write_big_entry_zip(self, path, name, size):
+        """A setup archive with the usual files and one entry of `size` bytes:
+        repeated blocks mixed with random ones, so it is made quickly and still
+        inflates through many chunks. Returns the entry's SHA-256."""
+        block = 1 << 20
+        pattern = bytes(range(256)) * (block // 256)
+        digest = hashlib.sha256()
+        with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED, compresslevel=1) as z:
+            for n, d in self.setup_files().items():
+                z.writestr("setup\\" + n, d)
+            info = zipfile.ZipInfo("setup\\" + name, date_time=(1980, 1, 1, 0, 0, 0))
+            info.compress_type = zipfile.ZIP_DEFLATED
+            info.file_size = size
+            with z.open(info, "w") as entry:
+                for i in range(0, size, block):
+                    data = (os.urandom(block) if i // block % 8 == 0 else pattern)[:size - i]
+                    digest.update(data)
+                    entry.write(data)
+        return digest.hexdigest()
+
+    def test_300_mb_entry_installs_in_bounded_memory(self):
+        size = 300 * 1000 * 1000
+        setup_zip = os.path.join(self.dir, "setup.zip")
+        expected = self.write_big_entry_zip(setup_zip, "data\\big.bin", size)
+        package = os.path.join(self.dir, "install_test.exe")
+        assemble_file(package, setup_zip, make_zip([("app\\readme.txt", b"hello")]))
+        os.remove(setup_zip)
+        run = self.run_loader(package, watch_memory=True)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        self.assertEqual(run.boxes, [])
+        self.assertEqual(self.report_seen()["args"], [])
+        big = os.path.join(self.setup_folder, "data", "big.bin")
+        self.assertEqual(os.path.getsize(big), size)
+        digest = hashlib.sha256()
+        with open(big, "rb") as f:
+            for piece in iter(lambda: f.read(1 << 20), b""):
+                digest.update(piece)
+        self.assertEqual(digest.hexdigest(), expected)
+        self.assertGreater(run.peak_kib, 0, "the loader's memory was never seen")
+        self.assertLess(run.peak_kib, self.MEMORY_BOUND_KIB, "peak resident size in KiB")
+
+    def mount_small_temp(self, size):
+        temp = os.path.join(self.dir, "small")
+        os.makedirs(temp)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d" % size, "tmpfs", temp],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, timeout=30)
+        if mounted.returncode != 0:
+            self.skipTest("cannot mount a tmpfs (needs root): " + mounted.stderr.strip())
+        self.addCleanup(subprocess.run, ["umount", temp], timeout=30)
+        return temp
+
+    def test_entry_larger_than_the_temp_file_system(self):
+        # The big entry does not fit and is removed; the filler after it takes
+        # the room back, so the uninstaller's copy runs out of space halfway.
+        temp = self.mount_small_temp(4 << 20)
+        setup = self.setup_files()
+        setup["data\\big.bin"] = os.urandom(6 << 20)
+        pages = lambda data: (len(data) + 4095) // 4096 * 4096
+        stat = os.statvfs(temp)
+        room = stat.f_bavail * stat.f_frsize - sum(pages(d) for n, d in setup.items() if n != "data\\big.bin")
+        setup["data\\filler.bin"] = os.urandom(room - 4096 - len(setup["qSetup.exe"]) // 2 // 4096 * 4096)
+        setup["after.txt"] = b"after"
+        run = self.run_loader(self.write_package(self.assembled(setup=setup)), temp=temp)
+        self.assert_no_crash(run)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        self.assertEqual(run.boxes, ["Uncompress failed!"])
+        self.assertEqual(self.report_seen()["args"], [])  # the setup program was still started
+        folder = os.path.join(temp, "setup")
+        stat = os.statvfs(temp)
+        self.assertLess(stat.f_bavail * stat.f_frsize, len(setup["qSetup.exe"]), "the copy should not fit")
+        on_disk = {os.path.relpath(os.path.join(root, n), folder).replace("/", "\\")
+                   for root, _, files in os.walk(folder) for n in files}
+        self.assertNotIn("data\\big.bin", on_disk)
+        self.assertNotIn("uninstall.exe", on_disk)
+        self.assertLessEqual(on_disk, set(setup))  # nothing but entries: no temporary file
+        for name in on_disk:
+            with open(os.path.join(folder, *name.split("\\")), "rb") as f:
+                content = f.read()
+            if name == "config.xml":
+                self.assertIn(b"<keep", content)
+            else:
+                self.assertEqual(content, setup[name], name)  # whole, never truncated
 
 
 def setUpModule():

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 
 #ifndef _WIN32
@@ -109,6 +110,44 @@ TEST_F(Builder, FailuresLeaveNoPackageBehind) {
     }
   }
 }
+
+#ifndef _WIN32
+// A real read error part way through a file of several blocks, from a disk
+// that ends early (tests/support/shortdisk.sh).
+class ShortDisk {
+ public:
+  explicit ShortDisk(std::string folder) : folder_(std::move(folder)) {}
+  ~ShortDisk() {
+    if (mounted_) run("unmount " + folder_);
+  }
+  bool mount(const std::string& name, std::size_t size, std::size_t readable) {
+    mounted_ = run("mount " + folder_ + " '" + name + "' " + std::to_string(size) + " " + std::to_string(readable));
+    return mounted_;
+  }
+
+ private:
+  static bool run(const std::string& arguments) {
+    return std::system((std::string("cd / && " KELVANE_SOURCE_DIR "/tests/support/shortdisk.sh ") + arguments).c_str()) == 0;
+  }
+  std::string folder_;
+  bool mounted_ = false;
+};
+
+TEST_F(Builder, AFileThatFailsToReadHalfwayStopsTheBuild) {
+  if (geteuid() != 0) GTEST_SKIP() << "a loop device needs root";
+  maketree(work, {{"setup\\qSetup.exe", noise(1000)}});
+  ShortDisk disk(work + "/app");
+  ASSERT_TRUE(disk.mount("big.bin", 6000000, 3000000));
+  ::testing::internal::CaptureStdout();
+  int result = build();
+  std::string out = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(result, -1) << out;
+  EXPECT_NE(out.find("error in reading app\\big.bin"), std::string::npos) << out;
+  std::FILE* package = fs::openfile(work + "/install_test.exe", "rb");
+  EXPECT_EQ(package, nullptr);
+  if (package) std::fclose(package);
+}
+#endif
 
 }  // namespace
 }  // namespace kelvane

@@ -3,6 +3,13 @@
 #include <gtest/gtest.h>
 #include <unzip.h>
 
+#include <algorithm>
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
 #include "package/builder.h"
 #include "package/datazip.h"
 #include "tests/package/packagefixture.h"
@@ -191,6 +198,139 @@ TEST_F(PackageReader, NextFileStaysAtTheLastEntry) {
   ASSERT_EQ(reader.nextfile(1), 0);
   EXPECT_EQ(reader.fileread(name, data), 0);
   EXPECT_EQ(name, "b");
+}
+
+// The files and folders below a folder, however deep, by relative name.
+std::vector<std::string> listing(const std::string& folder, const std::string& prefix = "") {
+  std::vector<fs::direntry> entries;
+  std::vector<std::string> names;
+  if (!fs::listfolder(folder, entries)) return names;
+  for (const auto& e : entries) {
+    if (e.name == "." || e.name == "..") continue;
+    names.push_back(prefix + e.name + (e.folder ? "/" : ""));
+    if (e.folder)
+      for (auto& inner : listing(folder + fs::separator() + e.name, prefix + e.name + "/")) names.push_back(inner);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+#ifndef _WIN32
+// Files may grow to `bytes` and no further while it lives: a write past that
+// fails as it would on a full disk.
+class filesizelimit {
+ public:
+  explicit filesizelimit(rlim_t bytes) {
+    signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~filesizelimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
+
+ private:
+  rlimit saved_{};
+};
+#endif
+
+// Each entry streams to its file through the worker's path (entryname,
+// entrywriter, readentry); whatever fails leaves no file under its name and no
+// other file behind, and the entry after it is written all the same.
+TEST_F(PackageReader, StreamedEntriesLeaveWholeFilesOrNone) {
+  const std::size_t chunk = dataunzip::chunksize;
+  // Compressible and random blocks mixed: many chunks in, many chunks out.
+  std::string large;
+  for (int i = 0; large.size() < 4 * chunk + 1000; ++i) large += i % 3 ? std::string(50000, char('a' + i % 26)) : noise(30000, i);
+  std::string corruptlast = noise(2 * chunk + 5000, 5);
+  std::uint32_t goodcrc = crc32(0, reinterpret_cast<const Bytef*>(corruptlast.data()), corruptlast.size());
+  corruptlast[corruptlast.size() - 10] ^= 0x40;  // stored: the damage is seen only in the last chunk
+  struct { const char* what; handentry entry; bool kept; std::size_t writelimit; } cases[] = {
+      {"several chunks, deflated", {"setup\\big\\large.bin", large, {}, {}, {}, true}, true, 0},
+      {"several chunks, stored", {"setup\\big\\large.bin", large}, true, 0},
+      {"empty", {"setup\\big\\large.bin", ""}, true, 0},
+      {"empty, deflated", {"setup\\big\\large.bin", "", {}, {}, {}, true}, true, 0},
+      {"CRC fails in the last chunk", {"setup\\big\\large.bin", corruptlast, {}, goodcrc}, false, 0},
+      {"deflated data ends early", {"setup\\big\\large.bin", large, {}, {}, std::uint32_t(large.size() + 1), true}, false, 0},
+      {"stored data ends early", {"setup\\big\\large.bin", large.substr(0, chunk + 7), {}, {}, std::uint32_t(chunk + 8)}, false, 0},
+#ifndef _WIN32
+      {"write fails halfway", {"setup\\big\\large.bin", large, {}, {}, {}, true}, false, 2 * chunk + chunk / 2},
+#endif
+  };
+  for (const auto& c : cases) {
+    testing::removetree(target);
+    fs::makefolder(target);
+    std::string archive = handzip({c.entry, {"setup\\big\\after.txt", "after", {}, {}, {}, true}});
+    dataunzip reader;
+    char s[33], a[33];
+    ASSERT_TRUE(reader.unzipfopen(place(makepackage("stub", archive, handzip({}))), s, a));
+    std::vector<bool> written;
+    {
+#ifndef _WIN32
+      std::optional<filesizelimit> limit;
+      if (c.writelimit) limit.emplace(c.writelimit);
+#endif
+      entrywriter writer(target);
+      for (std::uint32_t i = 0; i < reader.count(); ++i) {
+        std::string name;
+        ASSERT_EQ(reader.entryname(name), 0);
+        ASSERT_TRUE(writer.begin(name)) << c.what;
+        int read = reader.readentry([&](const char* p, std::size_t n) {
+          EXPECT_LE(n, chunk);
+          return writer.write(p, n);
+        });
+        written.push_back(writer.end(read == 0));
+        ASSERT_EQ(reader.nextfile(i), 0);
+      }
+    }
+    reader.closeunzipfile();
+    EXPECT_EQ(written, (std::vector<bool>{c.kept, true})) << c.what;
+    std::vector<std::string> expected = {"setup/", "setup/big/", "setup/big/after.txt"};
+    if (c.kept) expected.push_back("setup/big/large.bin");
+    EXPECT_EQ(listing(target), expected) << c.what;
+    if (c.kept) {
+      EXPECT_EQ(readfile(target + fs::separator() + fs::nativepath("setup\\big\\large.bin")), c.entry.data) << c.what;
+    }
+  }
+}
+
+// A name stored twice: the second copy is damaged, so the name holds no file,
+// although the first copy's file may still have been closing.
+TEST_F(PackageReader, ADamagedSecondCopyOfANameLeavesNoFile) {
+  std::string archive = handzip({{"setup\\twice.bin", noise(5000, 1)},
+                                 {"setup\\twice.bin", noise(5000, 2), {}, 0xDEADBEEFu}});
+  dataunzip reader;
+  char s[33], a[33];
+  ASSERT_TRUE(reader.unzipfopen(place(makepackage("stub", archive, handzip({}))), s, a));
+  entrywriter writer(target);
+  std::vector<bool> written;
+  for (std::uint32_t i = 0; i < reader.count(); ++i) {
+    std::string name;
+    ASSERT_EQ(reader.entryname(name), 0);
+    ASSERT_TRUE(writer.begin(name));
+    written.push_back(writer.end(reader.readentry([&](const char* p, std::size_t n) { return writer.write(p, n); }) == 0));
+    ASSERT_EQ(reader.nextfile(i), 0);
+  }
+  EXPECT_TRUE(writer.finish());
+  EXPECT_EQ(written, (std::vector<bool>{true, false}));
+  EXPECT_EQ(listing(target), (std::vector<std::string>{"setup/"}));
+}
+
+// The whole-entry operations stay: fileread delivers the data even when the
+// CRC fails, and filewrite of data that cannot be written whole leaves no file.
+TEST_F(PackageReader, FileReadDeliversDamagedDataAndReportsIt) {
+  std::string data = noise(dataunzip::chunksize * 2 + 3, 9);
+  dataunzip reader;
+  char s[33], a[33];
+  ASSERT_TRUE(reader.unzipfopen(place(makepackage("stub", handzip({{"setup\\x", data, {}, 0xDEADBEEFu, {}, true}}), handzip({}))), s, a));
+  std::string name, got;
+  EXPECT_EQ(reader.fileread(name, got), UNZ_CRCERROR);
+  EXPECT_EQ(got, data);
+#ifndef _WIN32
+  filesizelimit limit(1000);
+  EXPECT_FALSE(dataunzip::filewrite(data, "setup\\x", target));
+  EXPECT_EQ(listing(target), (std::vector<std::string>{"setup/"}));
+#endif
 }
 
 // Counts the files below a folder, however deep.
