@@ -98,11 +98,14 @@ case "$cmd" in
     make_prefix
     source "$envfile"
     wineserver -p >/dev/null 2>&1 </dev/null || true  # already running is fine
+    # The holder first: a desktop started by any other program ends about a
+    # second after it, and a window asked for in that second fails, so the
+    # holder would exit at once.
+    if [ -n "${3:-}" ]; then start_holder "$3"; fi
     # Start wine's own background processes now, detached from the caller's
     # output: under a persistent server they outlive the program that starts
     # them, and would keep a test runner's pipes open.
     wine cmd /c exit >/dev/null 2>&1 </dev/null || true
-    if [ -n "${3:-}" ]; then start_holder "$3"; fi
     ;;
   stop)
     # Each one is waited for: signals only ask, and a start right after must

@@ -74,7 +74,10 @@ def bluish(pixel):
 
 
 def shoot(env):
-    return subprocess.run(["xwd", "-root", "-silent"], env=env, capture_output=True, check=True).stdout
+    shot = subprocess.run(["xwd", "-root", "-silent"], env=env, capture_output=True)
+    if shot.returncode != 0:
+        raise AssertionError("xwd failed (%d): %s" % (shot.returncode, shot.stderr.decode("utf-8", "replace")))
+    return shot.stdout
 
 
 def wait_for(proc, found, what):
