@@ -76,6 +76,14 @@ start_holder() {
   return 1
 }
 
+# Ends a process and waits (10 s at most) until it is gone.
+stop_process() {
+  kill "$1" 2>/dev/null || return 0
+  for _ in $(seq 100); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.1; done
+  echo "$0: process $1 did not end" >&2
+  return 1
+}
+
 case "$cmd" in
   prefix) make_prefix ;;
   start)
@@ -90,16 +98,21 @@ case "$cmd" in
     make_prefix
     source "$envfile"
     wineserver -p >/dev/null 2>&1 </dev/null || true  # already running is fine
+    # The holder first: a desktop started by any other program ends about a
+    # second after it, and a window asked for in that second fails, so the
+    # holder would exit at once.
+    if [ -n "${3:-}" ]; then start_holder "$3"; fi
     # Start wine's own background processes now, detached from the caller's
     # output: under a persistent server they outlive the program that starts
     # them, and would keep a test runner's pipes open.
     wine cmd /c exit >/dev/null 2>&1 </dev/null || true
-    if [ -n "${3:-}" ]; then start_holder "$3"; fi
     ;;
   stop)
-    if [ -f "$build/holdwindow.pid" ]; then kill "$(cat "$build/holdwindow.pid")" 2>/dev/null || true; rm -f "$build/holdwindow.pid"; fi
-    if [ -f "$envfile" ]; then source "$envfile"; wineserver -k 2>/dev/null || true; fi
-    if [ -f "$build/xvfb.pid" ]; then kill "$(cat "$build/xvfb.pid")" 2>/dev/null || true; rm -f "$build/xvfb.pid" "$build/xvfb.display"; fi
+    # Each one is waited for: signals only ask, and a start right after must
+    # not meet a server or screen that is still going away.
+    if [ -f "$build/holdwindow.pid" ]; then stop_process "$(cat "$build/holdwindow.pid")"; rm -f "$build/holdwindow.pid"; fi
+    if [ -f "$envfile" ]; then source "$envfile"; wineserver -k 2>/dev/null || true; wineserver -w 2>/dev/null || true; fi
+    if [ -f "$build/xvfb.pid" ]; then stop_process "$(cat "$build/xvfb.pid")"; rm -f "$build/xvfb.pid" "$build/xvfb.display"; fi
     rm -f "$envfile"; write_env
     ;;
   *) echo "usage: $0 prefix|start|stop BUILD_DIR" >&2; exit 2 ;;

@@ -71,9 +71,12 @@ std::u16string extractionmessage(extraction outcome) {
   return {};
 }
 
-void unzipthread(const std::function<void()>& handoff) {
+void unzipthread(const std::function<void()>& windowshown, const std::function<void()>& handoff) {
   std::u16string message = extractionmessage(extractsetup(ownpath()));
-  if (!message.empty()) ui::warn(message);
+  if (!message.empty()) {
+    windowshown();
+    ui::warn(message);
+  }
   handoff();
 }
 

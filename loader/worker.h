@@ -24,6 +24,8 @@ std::u16string extractionmessage(extraction outcome);
 
 // The worker thread's body: extraction, at most one "Warnning" box, then
 // handoff(), which the worker waits for (the window runs the setup program).
-void unzipthread(const std::function<void()>& handoff);
+// A box waits for windowshown() to return: the box never comes up before the
+// window the user is watching.
+void unzipthread(const std::function<void()>& windowshown, const std::function<void()>& handoff);
 
 }  // namespace kelvane

@@ -79,7 +79,7 @@ void handoff() {
 }  // namespace
 
 int runloader(int argc) {
-  unzipthread(handoff);
+  unzipthread([] {}, handoff);
   return 0;
 }
 

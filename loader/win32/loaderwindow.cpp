@@ -31,6 +31,11 @@ constexpr UINT WM_UNZIPDONE = WM_USER + 1;
 constexpr int windowwidth = 580;
 constexpr int windowheight = 54;
 
+// Set once the window has been shown (or hidden, when unattended) and
+// painted. The worker runs from WM_CREATE, inside CreateWindowExW, so without
+// it a quick worker's box could come up before the window it belongs to.
+HANDLE windowshown = nullptr;
+
 const wchar_t* w(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
 // The first top-level window, from the top of the z-order, owned by the process.
@@ -134,7 +139,8 @@ void handoff(HWND window) {
 }
 
 DWORD WINAPI workerentry(void* window) {
-  unzipthread([window] { SendMessageW(static_cast<HWND>(window), WM_UNZIPDONE, 0, 0); });
+  unzipthread([] { WaitForSingleObject(windowshown, INFINITE); },
+              [window] { SendMessageW(static_cast<HWND>(window), WM_UNZIPDONE, 0, 0); });
   return 0;
 }
 
@@ -188,6 +194,11 @@ class loaderwindow {
       KLOG("loaderwindow::createwindow", "cannot register the window class (error %lu)\n", GetLastError());
       return false;
     }
+    windowshown = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!windowshown) {
+      KLOG("loaderwindow::createwindow", "cannot create an event (error %lu)\n", GetLastError());
+      return false;
+    }
     HWND window = CreateWindowExW(0, L"Cwin", L"Kelvane", WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
                                   (screen_.width - windowwidth) / 2, (screen_.height - windowheight) / 2,
                                   windowwidth, windowheight, nullptr, nullptr, instance, nullptr);
@@ -198,6 +209,7 @@ class loaderwindow {
     }
     ShowWindow(window, unattended(argc) ? SW_HIDE : SW_SHOWNORMAL);
     UpdateWindow(window);
+    SetEvent(windowshown);
     return true;
   }
 

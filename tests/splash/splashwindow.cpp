@@ -1,9 +1,12 @@
 // Stands in for the loader window: the 580 x 54 popup "Kelvane" of class
 // "Cwin", centred on the screen, starting the bar at WM_CREATE, fading the
 // panel in at WM_PAINT, and shutting the splash down at WM_DESTROY.
-//   splashwindow [milliseconds]   closes itself after that long (default 3000)
+//   splashwindow [milliseconds]   prints "shown" once the window is shown and
+//                                 faded in, and closes itself that long after
+//                                 (default 3000)
 #include <windows.h>
 
+#include <cstdio>
 #include <cwchar>
 
 #include "splash/splash.h"
@@ -51,9 +54,11 @@ int wmain(int argc, wchar_t** argv) {
   HWND window = CreateWindowExW(0, L"Cwin", L"Kelvane", WS_POPUP, x, y, 580, 54, nullptr, nullptr, type.hInstance,
                                 nullptr);
   if (!window) return 1;
-  SetTimer(window, 1, lifetime, nullptr);
   ShowWindow(window, SW_SHOWNORMAL);
-  UpdateWindow(window);
+  UpdateWindow(window);  // the fade runs in here
+  std::printf("shown\n");
+  std::fflush(stdout);
+  SetTimer(window, 1, lifetime, nullptr);
 
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) == 1) {

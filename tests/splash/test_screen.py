@@ -33,8 +33,9 @@ def session_env():
     return {key.decode(): value.decode() for key, value in pairs}
 
 
-def read_xwd(data):
-    """(width, height, rows of (r, g, b)) of a ZPixmap xwd dump in true colour."""
+def read_xwd(data, lines=None):
+    """(width, height, rows of (r, g, b)) of a ZPixmap xwd dump in true colour;
+    with lines, only those rows are decoded, as a dict by row number."""
     fields = struct.unpack(">25I", data[:100])
     (header_size, _version, pixmap_format, _depth, width, height, _xoffset, byte_order, _unit, _bit_order, _pad,
      bits_per_pixel, bytes_per_line, _visual, red_mask, green_mask, blue_mask, _bits_rgb, _entries, ncolours) = fields[:20]
@@ -47,12 +48,14 @@ def read_xwd(data):
         shift = (mask & -mask).bit_length() - 1
         return ((value & mask) >> shift) * 255 // (mask >> shift)
 
-    rows = []
-    for y in range(height):
+    def row(y):
         line = pixels[y * bytes_per_line:y * bytes_per_line + width * step]
         values = [int.from_bytes(line[i:i + step], order) for i in range(0, len(line), step)]
-        rows.append([(channel(v, red_mask), channel(v, green_mask), channel(v, blue_mask)) for v in values])
-    return width, height, rows
+        return [(channel(v, red_mask), channel(v, green_mask), channel(v, blue_mask)) for v in values]
+
+    if lines is not None:
+        return width, height, {y: row(y) for y in lines}
+    return width, height, [row(y) for y in range(height)]
 
 
 def write_png(path, width, height, rows):
@@ -71,17 +74,50 @@ def bluish(pixel):
 
 
 def shoot(env):
-    return subprocess.run(["xwd", "-root", "-silent"], env=env, capture_output=True, check=True).stdout
+    shot = subprocess.run(["xwd", "-root", "-silent"], env=env, capture_output=True)
+    if shot.returncode != 0:
+        raise AssertionError("xwd failed (%d): %s" % (shot.returncode, shot.stderr.decode("utf-8", "replace")))
+    return shot.stdout
 
 
-def find_window(env, name, tries=100):
-    for _ in range(tries):
-        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name], env=env,
-                               capture_output=True, text=True).stdout.split()
-        if found:
-            return found[0]
+def wait_for(proc, found, what):
+    """found()'s first true result, asked for while the program runs: the
+    program's own time limit bounds the wait."""
+    while proc.running():
+        result = found()
+        if result:
+            return result
         time.sleep(0.1)
-    return None
+    raise AssertionError("%s: the program ended first (exit code %s)\n%s" % (
+        what, proc.returncode, (proc.stdout + proc.stderr).decode("utf-8", "replace")[-3000:]))
+
+
+def find_window(env, proc, name):
+    """The first visible window called name; the program must still run."""
+    def visible():
+        return subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name], env=env,
+                              capture_output=True, text=True).stdout.split()[:1]
+
+    return wait_for(proc, visible, "no visible window called %s" % name)[0]
+
+
+def shots_of_playing_bar(env, proc, bar_row):
+    """Two screenshots taken after the window has been painted in full, the
+    bar's row different between them. The window's drawing reaches the
+    screen when it is flushed, not when it is drawn: a first change of the
+    bar proves a flush since the fade, the second change gives the pair."""
+    shots = [shoot(env)]
+
+    def bar_moved():
+        shot = shoot(env)
+        moved = read_xwd(shot, [bar_row])[2] != read_xwd(shots[-1], [bar_row])[2]
+        shots.append(shot)
+        return moved
+
+    wait_for(proc, bar_moved, "the highlight did not move")
+    del shots[:-1]
+    wait_for(proc, bar_moved, "the highlight did not move")
+    return shots[-2:]
 
 
 def geometry(env, window):
@@ -108,12 +144,12 @@ class Screen(unittest.TestCase):
         (x, y, width, height) covered by another window, left out."""
         width, height, rows = read_xwd(shots[0])
         write_png(png, width, height, rows)
-        _, _, later = read_xwd(shots[1])
 
         def visible(x, y):
             return not hidden or not (hidden[0] <= x < hidden[0] + hidden[2] and hidden[1] <= y < hidden[1] + hidden[3])
 
         left, top, w, h = place
+        _, _, later = read_xwd(shots[1], [top + 25])
         self.assertEqual((w, h), (580, 54))
         self.assertEqual((left, top), ((width - 580) // 2, (height - 54) // 2))
 
@@ -138,15 +174,11 @@ class Screen(unittest.TestCase):
         env = session_env()
         # A program that does not end is killed on leaving the block, so that
         # no window of it is left on the shared screen for the tests that follow.
-        with winrun.Program([args.wine_run, args.build, args.program, "4000"], env=env,
+        with winrun.Program([args.wine_run, args.build, args.program, "10000"], env=env,
                             timeout=PROGRAM_TIMEOUT) as proc:
-            window = find_window(env, "^Kelvane$")
-            self.assertIsNotNone(window, "no visible window called Kelvane")
-            place = geometry(env, window)
-            time.sleep(1.2)  # the fade takes about 550 ms
-            shots = [shoot(env)]
-            time.sleep(0.3)
-            shots.append(shoot(env))
+            wait_for(proc, lambda: b"shown" in proc.stdout, "the window was not shown")
+            place = geometry(env, find_window(env, proc, "^Kelvane$"))
+            shots = shots_of_playing_bar(env, proc, place[1] + 25)
             proc.wait()
         self.assertEqual(proc.returncode, 0, proc.stderr.decode("utf-8", "replace"))
         self.check_splash(place, shots, args.shot)
@@ -175,15 +207,10 @@ class Screen(unittest.TestCase):
 
             with winrun.Program([args.wine_run, args.build, package], cwd=folder, env=run_env,
                                 timeout=PROGRAM_TIMEOUT) as proc:
-                window = find_window(env, "^Kelvane$")
-                self.assertIsNotNone(window, "no visible window called Kelvane")
-                place = geometry(env, window)
-                box = find_window(env, "^Warnning$", tries=300)
-                self.assertIsNotNone(box, "no message box")
-                time.sleep(1.0)  # the fade is over by now
-                shots = [shoot(env)]
-                time.sleep(0.3)
-                shots.append(shoot(env))
+                # The box comes up once the window is shown and faded in.
+                box = find_window(env, proc, "^Warnning$")
+                place = geometry(env, find_window(env, proc, "^Kelvane$"))
+                shots = shots_of_playing_bar(env, proc, place[1] + 25)
                 covered = geometry(env, box)
                 press_ok(env, box)
                 proc.wait()
