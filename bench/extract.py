@@ -90,38 +90,17 @@ def wine(build, program, *argv, env=None, cwd=None, timeout=1800, watch=False):
     environment = dict(os.environ, WINEDEBUG="-all")
     environment.update(env or {})
     peak = 0
-    wanted = program.encode()
     started = time.monotonic()
     with winrun.Program([os.path.join(SOURCE, "cmake", "wine-run.sh"), build, program, *argv], cwd=cwd,
                         env=environment, timeout=timeout) as proc:
         while proc.running():
             if watch:
-                peak = max(peak, peak_kib(wanted))
+                peak = max(peak, winrun.peak_memory_kib(program))
             time.sleep(0.1)
         seconds = time.monotonic() - started
         if proc.returncode != 0:
             sys.stderr.write(proc.stdout.decode("utf-8", "replace")[-3000:])
     return seconds, peak, proc.returncode
-
-
-def peak_kib(wanted):
-    """The peak resident size (VmHWM) of the wine process started as `wanted`:
-    its command line begins with that path."""
-    peak = 0
-    for pid in os.listdir("/proc"):
-        if not pid.isdigit():
-            continue
-        try:
-            with open("/proc/%s/cmdline" % pid, "rb") as f:
-                if f.read().split(b"\0")[0] != wanted:
-                    continue
-            with open("/proc/%s/status" % pid) as f:
-                for line in f:
-                    if line.startswith("VmHWM:"):
-                        peak = max(peak, int(line.split()[1]))
-        except OSError:
-            pass
-    return peak
 
 
 def build_package(build, stub, src, work):

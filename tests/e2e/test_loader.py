@@ -99,27 +99,6 @@ def assemble_file(path, setup_zip_path, app_zip):
                   struct.pack("<I", len(stub) + setup_length) + sampled_md5(app_zip).encode())
 
 
-def peak_memory_kib(program):
-    """The peak resident size (VmHWM) of the running wine process started as
-    `program` (its command line begins with that path); 0 when there is none."""
-    wanted = program.encode("utf-8")
-    peak = 0
-    for pid in os.listdir("/proc"):
-        if not pid.isdigit():
-            continue
-        try:
-            with open("/proc/%s/cmdline" % pid, "rb") as f:
-                if f.read().split(b"\0")[0] != wanted:
-                    continue
-            with open("/proc/%s/status" % pid) as f:
-                for line in f:
-                    if line.startswith("VmHWM:"):
-                        peak = max(peak, int(line.split()[1]))
-        except OSError:
-            continue
-    return peak
-
-
 def read_trailer(package):
     setup_offset, _, app_offset, _ = peimage.read_trailer(package)
     return setup_offset, app_offset
@@ -166,7 +145,7 @@ class Run:
                             timeout=timeout) as proc:
             while proc.running():
                 if watch_memory:
-                    self.peak_kib = max(self.peak_kib, peak_memory_kib(program))
+                    self.peak_kib = max(self.peak_kib, winrun.peak_memory_kib(program))
                 if xdotool("search", "--onlyvisible", "--name", "^Kelvane$"):
                     self.window_seen = True
                 for box in xdotool("search", "--onlyvisible", "--name", "^Warnning$"):

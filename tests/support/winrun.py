@@ -57,6 +57,27 @@ def press_ok(box, env=None):
     xdotool("mousemove", str(x), str(y), "click", "1")
 
 
+def peak_memory_kib(program):
+    """The peak resident size (VmHWM) of the running wine process started as
+    `program` (its command line begins with that path); 0 when there is none."""
+    wanted = str(program).encode("utf-8")
+    peak = 0
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                if f.read().split(b"\0")[0] != wanted:
+                    continue
+            with open("/proc/%s/status" % pid) as f:
+                for line in f:
+                    if line.startswith("VmHWM:"):
+                        peak = max(peak, int(line.split()[1]))
+        except OSError:
+            continue
+    return peak
+
+
 class Program:
     """A program started at once, in a process group of its own, with its
     output in temporary files."""
