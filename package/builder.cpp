@@ -19,9 +19,11 @@ namespace {
 const char* const packagename = "install_test.exe";
 constexpr std::int64_t positionlimit = std::int64_t(1) << 31;  // trailer offsets are signed 32-bit positions
 
-// Copies `from`, from where it stands to its end, onto `to`.
+// Copies `from`, from where it stands to its end, onto `to`. Large reads and
+// writes: the archives are most of the package, and under wine each call
+// costs far more than the copying itself.
 bool copystream(std::FILE* from, std::FILE* to) {
-  std::vector<char> buffer(16384);
+  std::vector<char> buffer(std::size_t(1) << 20);
   std::size_t n = 0;
   while ((n = std::fread(buffer.data(), 1, buffer.size(), from)) > 0)
     if (std::fwrite(buffer.data(), 1, n, to) != n) return false;

@@ -31,44 +31,14 @@ std::string entryname(const std::string& path) {
 constexpr std::int64_t largefile = 0xFFFFFFFFLL;
 
 constexpr int maxthreads = 16;
-// Blocks in flight per thread: one being compressed, one waiting for a
-// worker, and room for finished ones waiting behind a slower older block.
-constexpr std::size_t blocksperthread = 4;
+// Data in flight per thread, as many full blocks: one being compressed, one
+// waiting for a worker, and room for finished ones waiting behind a slower
+// older block. Small files fill the same room by their size, many at a time.
+constexpr std::size_t blocksperthread = 8;
 
 int threadcount(int asked) {
   int n = asked > 0 ? asked : sys::usableprocessors();
   return std::clamp(n, 1, maxthreads);
-}
-
-// The next block of `file`, primed with `tail` (the 32 KiB before it).
-// `expected`, the bytes still to come as measured, sizes the buffer so that a
-// small file does not pay for a whole block; a file that grew is still read
-// in full blocks, so the cuts never depend on the measurement. False on a
-// read error.
-bool readblock(std::FILE* file, const std::vector<unsigned char>& tail, std::int64_t expected, deflateblock& block) {
-  block.input = tail;
-  block.primer = tail.size();
-  std::size_t want = static_cast<std::size_t>(std::clamp<std::int64_t>(expected, 0, blocksize));
-  block.input.resize(block.primer + want);
-  std::size_t got = std::fread(block.input.data() + block.primer, 1, want, file);
-  if (got == want && want < blocksize) {
-    int next = std::fgetc(file);
-    if (next != EOF) {  // longer than measured
-      block.input.resize(block.primer + blocksize);
-      block.input[block.primer + got++] = static_cast<unsigned char>(next);
-      got += std::fread(block.input.data() + block.primer + got, 1, blocksize - got, file);
-    }
-  }
-  block.input.resize(block.primer + got);
-  if (got == blocksize) {
-    // A full block ends the file when nothing follows it.
-    int next = std::fgetc(file);
-    if (next != EOF) std::ungetc(next, file);
-    block.last = next == EOF;
-  } else {
-    block.last = true;
-  }
-  return !std::ferror(file);
 }
 
 }  // namespace
@@ -79,12 +49,13 @@ struct datazip::pipeline {
   struct entry {
     std::string stored;  // the entry name in the ANSI code page
     std::string path;    // as given, for messages
+    std::string name;    // without leading separators, for messages
     std::uint64_t size = 0;
     std::uint32_t crc = 0;
     bool opened = false;  // started in the archive
   };
 
-  explicit pipeline(int threads) : pool(threads, blocksperthread * static_cast<std::size_t>(threads)) {}
+  explicit pipeline(int threads) : pool(threads, blocksperthread * blocksize * static_cast<std::size_t>(threads)) {}
 
   deflatepool pool;
   std::deque<entry> entries;
@@ -102,6 +73,7 @@ bool datazip::zipfopen() {
   zlib_filefunc64_def io = utf8files();
   archive_ = zipOpen2_64(name_.c_str(), APPEND_STATUS_CREATE, nullptr, &io);
   writefailed_ = false;
+  readfailed_ = false;
   if (!archive_) {
     KLOG("datazip::zipfopen", "Error opening %s\n", name_.c_str());
     lasterror_ = -1;
@@ -124,6 +96,7 @@ bool datazip::closezipfile() {
     KLOG("datazip::closezipfile", "error in closing %s\n", name_.c_str());
     return false;
   }
+  if (readfailed_) return false;  // the file's own message said why
   KLOG("datazip::closezipfile", "zipfile %s is closed\n", name_.c_str());
   return true;
 }
@@ -131,8 +104,15 @@ bool datazip::closezipfile() {
 int datazip::isLargeFile(const std::string& path) {
   std::FILE* file = fs::openfile(fs::nativepath(path), "rb");
   if (!file) return 0;
-  std::int64_t size = fs::seek(file, 0, SEEK_END) ? fs::tell(file) : -1;
+  int large = islarge(path, file);
   std::fclose(file);
+  return large;
+}
+
+// The size check and its log line, on a file already open: the writer opens
+// each file once, which under wine saves three server round trips per file.
+int datazip::islarge(const std::string& path, std::FILE* file) {
+  std::int64_t size = fs::filesize(file);
   KLOG("datazip::isLargeFile", "File : %s is %lld bytes\n", path.c_str(), static_cast<long long>(size));
   return size < 0 || size >= largefile ? 1 : 0;
 }
@@ -140,19 +120,24 @@ int datazip::isLargeFile(const std::string& path) {
 bool datazip::putfileinzip(const std::string& path) {
   std::string name = entryname(path);
   if (name.empty()) return true;  // a folder: no entry of its own
+  std::int64_t listed = fs::pathsize(fs::nativepath(name));
+  if (listed < 0 || listed > static_cast<std::int64_t>(blocksize)) return putlargefile(path, name);
 
-  if (isLargeFile(name)) {
-    KLOG("datazip::putfileinzip", "%s is 4 GiB or larger, or cannot be measured\n", name.c_str());
-    lasterror_ = -1;
-    return false;
-  }
+  // A file of one block at most is opened, read and compressed by a worker;
+  // what fails there is reported when its entry is written.
   std::string stored;
-  if (!narrowtoacp(name, stored)) {
-    KLOG("datazip::putfileinzip", "name %s does not fit the ANSI code page\n", name.c_str());
-    lasterror_ = -1;
-    return false;
-  }
+  if (!queueable(name, stored)) return false;
+  pipeline_->entries.push_back({stored, path, name});
+  auto job = std::make_unique<deflateblock>();
+  job->source = fs::nativepath(name);
+  job->listed = static_cast<std::uint64_t>(listed);
+  job->last = true;  // the whole entry
+  submit(std::move(job));
+  return !writefailed_ && !readfailed_;
+}
 
+// A file read here, block by block, each compressed on a worker.
+bool datazip::putlargefile(const std::string& path, const std::string& name) {
   // The source is opened first, so a file that cannot be read leaves no
   // empty entry of its name behind.
   std::FILE* file = fs::openfile(fs::nativepath(name), "rb");
@@ -161,20 +146,43 @@ bool datazip::putfileinzip(const std::string& path) {
     lasterror_ = -1;
     return false;
   }
-  if (!archive_ || writefailed_) {
-    KLOG("datazip::putfileinzip", "err in opening %s in zipfile\n", name.c_str());
-    if (!archive_) lasterror_ = ZIP_PARAMERROR;
-    std::fclose(file);
-    return false;
+  std::string stored;
+  bool queued = false;
+  if (islarge(name, file)) {
+    KLOG("datazip::putfileinzip", "%s is 4 GiB or larger, or cannot be measured\n", name.c_str());
+    lasterror_ = -1;
+  } else if (queueable(name, stored)) {
+    pipeline_->entries.push_back({stored, path, name});
+    queued = true;
   }
-  pipeline_->entries.push_back({stored, path});
-  bool read = readentry(file);
+  bool read = queued && readentry(file);
   std::fclose(file);
-  if (!read) {
+  if (queued && !read) {
     KLOG("datazip::putfileinzip", "error in reading %s\n", path.c_str());
     lasterror_ = -1;
   }
-  return read && !writefailed_;
+  return read && !writefailed_ && !readfailed_;
+}
+
+// The checks an entry passes before anything of it is queued: a name the
+// ANSI code page holds (`stored` receives it) and an archive that takes it.
+bool datazip::queueable(const std::string& name, std::string& stored) {
+  if (!narrowtoacp(name, stored)) {
+    KLOG("datazip::putfileinzip", "name %s does not fit the ANSI code page\n", name.c_str());
+    lasterror_ = -1;
+    return false;
+  }
+  if (!archive_ || writefailed_) {
+    KLOG("datazip::putfileinzip", "err in opening %s in zipfile\n", name.c_str());
+    if (!archive_) lasterror_ = ZIP_PARAMERROR;
+    return false;
+  }
+  return true;
+}
+
+void datazip::submit(std::unique_ptr<deflateblock> block) {
+  while (pipeline_->pool.full()) writeoldest();
+  pipeline_->pool.submit(std::move(block));
 }
 
 // Hands the file to the pool block by block. After a read error the entry
@@ -190,10 +198,9 @@ bool datazip::readentry(std::FILE* file) {
       block->last = true;
     }
     expected -= static_cast<std::int64_t>(block->datasize());
-    if (!block->last) tail.assign(block->input.end() - static_cast<std::ptrdiff_t>(primersize), block->input.end());
+    if (!block->last) tail = nexttail(*block);
     bool last = block->last;
-    while (pipeline_->pool.full()) writeoldest();
-    pipeline_->pool.submit(std::move(block));
+    submit(std::move(block));
     if (last) return read;
   }
 }
@@ -203,6 +210,10 @@ bool datazip::readentry(std::FILE* file) {
 void datazip::writeoldest() {
   std::unique_ptr<deflateblock> block = pipeline_->pool.take();
   pipeline::entry& entry = pipeline_->entries.front();
+  if (!block->source.empty() && !sourceread(*block, entry.name)) {
+    pipeline_->entries.pop_front();
+    return;
+  }
   if (!writefailed_ && !entry.opened) {
     zip_fileinfo info{};  // no time stamp: MS-DOS date 0x0020, time 0
     // The text mark that minizip's own compression sets from zlib's guess.
@@ -222,8 +233,8 @@ void datazip::writeoldest() {
       KLOG("datazip::putfileinzip", "err in writing %s in the zipfile\n", entry.path.c_str());
       writefailed(w);
     }
-    entry.crc = static_cast<std::uint32_t>(crc32_combine(entry.crc, block->crc, static_cast<z_off_t>(block->datasize())));
-    entry.size += block->datasize();
+    entry.crc = static_cast<std::uint32_t>(crc32_combine(entry.crc, block->crc, static_cast<z_off_t>(block->size)));
+    entry.size += block->size;
   }
   if (!block->last) return;
   if (entry.opened) {
@@ -233,7 +244,28 @@ void datazip::writeoldest() {
       writefailed(closed);
     }
   }
+  if (block->readfailed) {
+    KLOG("datazip::putfileinzip", "error in reading %s\n", entry.path.c_str());
+    markreadfailed();
+  }
   pipeline_->entries.pop_front();
+}
+
+// What a worker found when it opened a source file, reported in the order
+// the files were given, as if read here. False when nothing of it is written.
+bool datazip::sourceread(const deflateblock& block, const std::string& name) {
+  if (!block.opened) {
+    KLOG("datazip::putfileinzip", "error in opening %s\n", name.c_str());
+    markreadfailed();
+    return false;
+  }
+  KLOG("datazip::isLargeFile", "File : %s is %lld bytes\n", name.c_str(), static_cast<long long>(block.measured));
+  if (block.measured < 0 || block.measured >= largefile) {
+    KLOG("datazip::putfileinzip", "%s is 4 GiB or larger, or cannot be measured\n", name.c_str());
+    markreadfailed();
+    return false;
+  }
+  return true;
 }
 
 // Once the archive has refused something, it cannot be made whole: later
@@ -241,6 +273,13 @@ void datazip::writeoldest() {
 void datazip::writefailed(int error) {
   writefailed_ = true;
   lasterror_ = error;
+}
+
+// A file read on a worker failed: the build cannot be complete, which this or
+// a later call, or closezipfile, reports.
+void datazip::markreadfailed() {
+  readfailed_ = true;
+  lasterror_ = -1;
 }
 
 }  // namespace kelvane

@@ -4,9 +4,11 @@
 //
 // Entries are compressed on worker threads, in blocks of a fixed size
 // (deflatepool.h), and written into the archive in the order they were added;
-// the bytes do not depend on the number of threads. Files are read on the
-// caller's thread, one block at a time, and only a fixed number of blocks is
-// in flight, so memory stays bounded whatever the files' sizes.
+// the bytes do not depend on the number of threads. Only a fixed number of
+// blocks is in flight, so memory stays bounded whatever the files' sizes. A file of one
+// block or less (by its size before opening) is opened, read and closed by the
+// worker that compresses it; a larger one is read on the caller's thread, one
+// block at a time.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +17,8 @@
 #include <string>
 
 namespace kelvane {
+
+struct deflateblock;
 
 class datazip {
  public:
@@ -33,7 +37,8 @@ class datazip {
   bool zipfopen();
   // Writes the entries still in flight and the central directory, and closes
   // the file. False when any of that failed, an earlier entry could not be
-  // written, or no archive was open; the handle is given up either way.
+  // written or its file could not be read, or no archive was open; the
+  // handle is given up either way.
   bool closezipfile();
 
   // 1 when the file is too large for an entry without zip64 (4 GiB - 1 or
@@ -45,25 +50,33 @@ class datazip {
   // ending in a separator is a folder: nothing is added and the result is
   // true. False when the entry could not be queued completely: the name does
   // not fit the ANSI code page, the file is too large, cannot be opened or
-  // fails to read (its entry then ends after the blocks read in full). False
-  // also once the archive has refused a write, for this entry or an earlier
-  // one: entries are written as their blocks come back from the workers, on
-  // this or a later call or at closezipfile.
+  // fails to read (its entry then ends after the blocks read in full). A file
+  // of one block or less is opened and read on a worker, so its open or read
+  // failure shows on a later call or at closezipfile, like a write failure:
+  // entries are written as their blocks come back from the workers, and once
+  // one failed every later call is false.
   bool putfileinzip(const std::string& path);
 
   int lasterror() const { return lasterror_; }
 
  private:
   struct pipeline;
+  static int islarge(const std::string& path, std::FILE* file);
+  bool putlargefile(const std::string& path, const std::string& name);
+  bool queueable(const std::string& name, std::string& stored);
   bool readentry(std::FILE* file);
+  void submit(std::unique_ptr<deflateblock> block);
   void writeoldest();
+  bool sourceread(const deflateblock& block, const std::string& name);
   void writefailed(int error);
+  void markreadfailed();
 
   void* archive_ = nullptr;  // minizip zipFile
   std::string name_;
   int lasterror_ = 0;
   int threads_ = 0;
   bool writefailed_ = false;  // the open archive refused an entry or a write
+  bool readfailed_ = false;   // a worker could not open or read a file
   std::unique_ptr<pipeline> pipeline_;
 };
 

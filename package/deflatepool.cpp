@@ -2,7 +2,10 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <system_error>
+
+#include "platform/files.h"
 
 namespace kelvane {
 
@@ -20,7 +23,9 @@ class compressor {
   compressor& operator=(const compressor&) = delete;
 
   void run(deflateblock& block) {
+    if (!block.source.empty()) return runfile(block);
     block.compressed = ready_ && compress(block);
+    block.size = block.compressed ? block.datasize() : 0;
     if (!block.compressed) block.output.clear();
   }
 
@@ -55,11 +60,81 @@ class compressor {
     return true;
   }
 
+  // A source file, block after block into one stream; a read error ends the
+  // stream behind the blocks read in full, as for blocks given one by one.
+  void runfile(deflateblock& job) {
+    std::FILE* file = fs::openfile(job.source, "rb");
+    job.opened = file != nullptr;
+    job.compressed = true;
+    if (!file) return;
+    job.measured = fs::filesize(file);
+    std::int64_t expected = job.measured;
+    std::vector<unsigned char> tail;
+    for (bool first = true;; first = false) {
+      deflateblock part;
+      if (!readblock(file, tail, expected, part) || job.size + part.datasize() > wholefilelimit) {
+        part = deflateblock{};  // an empty last block ends the stream
+        part.last = true;
+        job.readfailed = true;
+      }
+      run(part);
+      if (!part.compressed) {
+        job.compressed = false;
+        break;
+      }
+      job.output.insert(job.output.end(), part.output.begin(), part.output.end());
+      job.crc = static_cast<std::uint32_t>(crc32_combine(job.crc, part.crc, static_cast<z_off_t>(part.size)));
+      job.size += part.size;
+      if (first) job.text = part.text;
+      if (part.last) break;
+      expected -= static_cast<std::int64_t>(part.size);
+      tail = nexttail(part);
+    }
+    std::fclose(file);
+    if (!job.compressed) job.output.clear();
+  }
+
   z_stream z_{};
   bool ready_ = false;
 };
 
 }  // namespace
+
+bool readblock(std::FILE* file, const std::vector<unsigned char>& tail, std::int64_t expected, deflateblock& block) {
+  block.input = tail;
+  block.primer = tail.size();
+  std::size_t want = static_cast<std::size_t>(std::clamp<std::int64_t>(expected, 0, blocksize));
+  block.input.resize(block.primer + want);
+  std::size_t got = std::fread(block.input.data() + block.primer, 1, want, file);
+  if (got == want && want < blocksize) {
+    int next = std::fgetc(file);
+    if (next != EOF) {  // longer than measured
+      block.input.resize(block.primer + blocksize);
+      block.input[block.primer + got++] = static_cast<unsigned char>(next);
+      got += std::fread(block.input.data() + block.primer + got, 1, blocksize - got, file);
+    }
+  }
+  block.input.resize(block.primer + got);
+  if (got == blocksize) {
+    // A full block ends the file when nothing follows it.
+    int next = std::fgetc(file);
+    if (next != EOF) std::ungetc(next, file);
+    block.last = next == EOF;
+  } else {
+    block.last = true;
+  }
+  return !std::ferror(file);
+}
+
+std::vector<unsigned char> nexttail(const deflateblock& block) {
+  std::size_t keep = std::min(primersize, block.input.size());
+  return {block.input.end() - static_cast<std::ptrdiff_t>(keep), block.input.end()};
+}
+
+std::size_t deflateblock::weight() const {
+  std::size_t bytes = source.empty() ? datasize() : static_cast<std::size_t>(std::min<std::uint64_t>(listed, blocksize));
+  return std::max(bytes, primersize);
+}
 
 void deflateone(deflateblock& block) { compressor().run(block); }
 
@@ -84,7 +159,7 @@ deflatepool::~deflatepool() {
 
 bool deflatepool::full() const {
   std::lock_guard<std::mutex> guard(lock_);
-  return slots_.size() >= capacity_;
+  return held_ >= capacity_;
 }
 
 bool deflatepool::empty() const {
@@ -95,6 +170,7 @@ bool deflatepool::empty() const {
 void deflatepool::submit(std::unique_ptr<deflateblock> block) {
   {
     std::lock_guard<std::mutex> guard(lock_);
+    held_ += block->weight();
     slots_.push_back({std::move(block), false});
   }
   queued_.notify_one();
@@ -111,6 +187,7 @@ std::unique_ptr<deflateblock> deflatepool::take() {
   finished_.wait(guard, [this] { return slots_.front().done; });
   std::unique_ptr<deflateblock> block = std::move(slots_.front().block);
   slots_.pop_front();
+  held_ -= block->weight();
   ++taken_;
   return block;
 }

@@ -12,9 +12,11 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -26,26 +28,60 @@ constexpr std::size_t blocksize = std::size_t(1) << 20;
 constexpr std::size_t primersize = 32768;  // deflate's window
 
 struct deflateblock {
+  // Either the data itself...
   std::vector<unsigned char> input;   // the primer (at most primersize bytes), then the data
   std::size_t primer = 0;             // how many of input's bytes only prime the compressor
   bool last = false;                  // finishes the stream instead of a sync flush
+  // ...or a file (native path) that the worker opens, reads and compresses
+  // whole, block by block: the same bytes as its blocks given one by one.
+  // Under wine opening and closing a file are server round trips, so small
+  // files are read where they are compressed, several at a time.
+  std::string source;
+  std::uint64_t listed = 0;           // a source file's size before opening
+
+  // The bytes it holds in the pool, for the pool's limit: its data, or the
+  // source file's listed size; at least a primer's worth, so that a pool of
+  // tiny files still has a bounded number of them.
+  std::size_t weight() const;
 
   // Filled in by a worker.
   std::vector<unsigned char> output;  // raw deflate
   std::uint32_t crc = 0;              // CRC-32 of the data, without the primer
-  bool text = false;                  // zlib took the block's first bytes for text
+  std::uint64_t size = 0;             // bytes of data behind output
+  bool text = false;                  // zlib took the first block's first bytes for text
   bool compressed = false;            // false when zlib failed
+  // For a source file only.
+  bool opened = false;                // false: nothing was read
+  std::int64_t measured = -1;         // its size when opened, -1 when it could not be measured
+  bool readfailed = false;            // the stream ends behind the blocks read in full
 
   std::size_t datasize() const { return input.size() - primer; }
 };
 
-// Compresses one block on the calling thread.
+// A source file that has grown past this many bytes since it was chosen to be
+// read whole is not read further and counts as a read failure, so that one
+// worker never holds a large file's output.
+constexpr std::uint64_t wholefilelimit = 16 * blocksize;
+
+// Fills `block` with the next block of `file`, primed with `tail` (the 32 KiB
+// before it, empty at the start). `expected`, the bytes still to come as
+// measured, sizes the buffer so that a small file does not pay for a whole
+// block; a file that grew is still read in full blocks, so the cuts never
+// depend on the measurement. False on a read error.
+bool readblock(std::FILE* file, const std::vector<unsigned char>& tail, std::int64_t expected, deflateblock& block);
+
+// The primer of the block after `block`: the last 32 KiB of its input.
+std::vector<unsigned char> nexttail(const deflateblock& block);
+
+// Compresses one block, or one source file, on the calling thread.
 void deflateone(deflateblock& block);
 
 class deflatepool {
  public:
-  // Starts `threads` workers (at least one) and holds at most `capacity`
-  // blocks between submit and take.
+  // Starts `threads` workers (at least one) and holds blocks between submit
+  // and take up to `capacity` bytes of their weight. By bytes rather than
+  // blocks: a queue deep in small files keeps every worker busy while one
+  // waits for its file to open, and one of large blocks stays as small.
   deflatepool(int threads, std::size_t capacity);
   ~deflatepool();  // stops the workers; blocks not taken are dropped
   deflatepool(const deflatepool&) = delete;
@@ -75,6 +111,7 @@ class deflatepool {
   std::size_t taken_ = 0;             // blocks taken so far: slots_[i] is block number taken_ + i
   std::size_t started_ = 0;           // number of the next block a worker picks up
   std::size_t capacity_;
+  std::size_t held_ = 0;              // the weight of the blocks in slots_
   bool stopping_ = false;
   std::vector<std::thread> workers_;
 };

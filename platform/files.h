@@ -21,6 +21,9 @@ std::FILE* openfile(const std::string& path, const char* mode);
 bool seek(std::FILE* file, std::int64_t offset, int origin);  // 64-bit positions
 std::int64_t tell(std::FILE* file);                            // -1 on failure
 std::int64_t filesize(std::FILE* file);  // seeks to the end and back; -1 on failure
+// The size of the file at `path`, without opening it (under wine a query that
+// needs no server round trip); -1 for a folder or when it cannot be measured.
+std::int64_t pathsize(const std::string& path);
 
 struct direntry {
   std::string name;    // UTF-8; includes "." and ".." where the platform lists them

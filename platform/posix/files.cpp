@@ -24,6 +24,12 @@ bool seek(std::FILE* file, std::int64_t offset, int origin) { return fseeko(file
 
 std::int64_t tell(std::FILE* file) { return ftello(file); }
 
+std::int64_t pathsize(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return -1;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
 bool listfolder(const std::string& path, std::vector<direntry>& entries) {
   entries.clear();
   DIR* dir = opendir(path.c_str());

@@ -47,6 +47,13 @@ bool seek(std::FILE* file, std::int64_t offset, int origin) { return _fseeki64(f
 
 std::int64_t tell(std::FILE* file) { return _ftelli64(file); }
 
+std::int64_t pathsize(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(wpath(path).c_str(), GetFileExInfoStandard, &data)) return -1;
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -1;
+  return static_cast<std::int64_t>((std::uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+}
+
 bool listfolder(const std::string& path, std::vector<direntry>& entries) {
   entries.clear();
   _wfinddata64_t found{};

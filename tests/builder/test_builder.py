@@ -291,17 +291,22 @@ class Reproducible(BuilderCase):
 
     @unittest.skipUnless(os.geteuid() == 0, "a loop device needs root")
     def test_a_file_that_fails_to_read_halfway_stops_the_build(self):
-        make_tree(self.work, {"setup/config.xml": b"<root/>"})
-        app = os.path.join(self.work, "app")
-        subprocess.run([SHORTDISK, "mount", app, "big.bin", str(6 * BLOCK), str(3 * BLOCK)], check=True,
-                       stdout=subprocess.DEVNULL)
-        self.addCleanup(subprocess.run, [SHORTDISK, "unmount", app], check=True)
-        code, out = self.build()
-        self.assertEqual(code, 255, out)
-        self.assertIn("error in reading app\\big.bin", out)
-        self.assertIn("Build of install_test.exe stopped.", out)
-        self.assertFalse(os.path.exists(os.path.join(self.work, "install_test.exe")), out)
-
+        # A file of several blocks is read by the builder's main thread, one
+        # of less than a block by the worker that compresses it.
+        for name, size, readable in (("big.bin", 6 * BLOCK, 3 * BLOCK), ("small.bin", 3 * BLOCK // 4, BLOCK // 4)):
+            with self.subTest(name):
+                make_tree(self.work, {"setup/config.xml": b"<root/>"})
+                app = os.path.join(self.work, "app")
+                subprocess.run([SHORTDISK, "mount", app, name, str(size), str(readable)], check=True,
+                               stdout=subprocess.DEVNULL)
+                try:
+                    code, out = self.build()
+                finally:
+                    subprocess.run([SHORTDISK, "unmount", app], check=True)
+                self.assertEqual(code, 255, out)
+                self.assertIn("error in reading app\\" + name, out)
+                self.assertIn("Build of install_test.exe stopped.", out)
+                self.assertFalse(os.path.exists(os.path.join(self.work, "install_test.exe")), out)
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
