@@ -87,9 +87,19 @@ stop_process() {
 case "$cmd" in
   prefix) make_prefix ;;
   start)
+    # Without its preloader wine64 fails to start about once in a few thousand
+    # processes (scripts/install-deps.sh says why): refuse a flaky session.
+    if [ -d /usr/lib/wine ] && [ ! -e /usr/lib/wine/wine64-preloader ]; then
+      echo "$0: /usr/lib/wine/wine64-preloader is missing: apt-get install wine64-preloader" >&2
+      exit 1
+    fi
     if [ -z "${DISPLAY:-}" ] && ! { [ -f "$build/xvfb.pid" ] && kill -0 "$(cat "$build/xvfb.pid")" 2>/dev/null; }; then
-      # -displayfd picks a free display number and writes it to us.
-      Xvfb -displayfd 1 -screen 0 1280x1024x24 -wr -nolisten tcp > "$build/xvfb.display.raw" 2>"$build/xvfb.log" </dev/null &
+      # -displayfd picks a free display number and writes it to us; -fbdir keeps
+      # the screen in a file (xwd format) that screenshots read without asking
+      # the X server.
+      mkdir -p "$build/xvfb-fb"
+      Xvfb -displayfd 1 -screen 0 1280x1024x24 -wr -nolisten tcp -fbdir "$build/xvfb-fb" \
+        > "$build/xvfb.display.raw" 2>"$build/xvfb.log" </dev/null &
       echo $! > "$build/xvfb.pid"
       for _ in $(seq 100); do [ -s "$build/xvfb.display.raw" ] && break; sleep 0.1; done
       head -n1 "$build/xvfb.display.raw" | tr -d '\n' > "$build/xvfb.display"

@@ -3,11 +3,17 @@
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 
+# wine64-preloader: without it wine64 maps its fixed low areas only after the
+# C library has set up its heap, which Linux (6.9 and later) may place
+# anywhere in the gigabyte above the program; now and then the heap then sits
+# on the page wine needs for the shared user data, and the process dies at
+# start ("failed to map the shared user data: c0000018"). The preloader
+# reserves those areas before anything else is mapped.
 packages=(
   cmake ninja-build g++ clang pkg-config
   zlib1g-dev libminizip-dev libgtest-dev
-  g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev binutils-mingw-w64-x86-64
-  wine wine64 xvfb xdotool x11-apps
+  g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
+  wine wine64 wine64-preloader xvfb xdotool
   unzip zip icoutils python3 dpkg-dev fonts-dejavu-core
   osslsigncode openssl
 )
