@@ -27,6 +27,11 @@ class compressor {
     block.compressed = ready_ && compress(block);
     block.size = block.compressed ? block.datasize() : 0;
     if (!block.compressed) block.output.clear();
+    // Until it is written only the output counts: a finished block waiting
+    // behind a slower one holds no more memory than its compressed bytes.
+    std::vector<unsigned char>().swap(block.input);
+    block.primer = 0;
+    block.output.shrink_to_fit();
   }
 
  private:
@@ -69,7 +74,7 @@ class compressor {
     if (!file) return;
     job.measured = fs::filesize(file);
     std::int64_t expected = job.measured;
-    std::vector<unsigned char> tail;
+    std::vector<unsigned char> tail, next;
     for (bool first = true;; first = false) {
       deflateblock part;
       if (!readblock(file, tail, expected, part) || job.size + part.datasize() > wholefilelimit) {
@@ -77,18 +82,20 @@ class compressor {
         part.last = true;
         job.readfailed = true;
       }
+      if (!part.last) next = nexttail(part);  // before run() releases the input
       run(part);
       if (!part.compressed) {
         job.compressed = false;
         break;
       }
-      job.output.insert(job.output.end(), part.output.begin(), part.output.end());
+      if (job.output.empty()) job.output = std::move(part.output);
+      else job.output.insert(job.output.end(), part.output.begin(), part.output.end());
       job.crc = static_cast<std::uint32_t>(crc32_combine(job.crc, part.crc, static_cast<z_off_t>(part.size)));
       job.size += part.size;
       if (first) job.text = part.text;
       if (part.last) break;
       expected -= static_cast<std::int64_t>(part.size);
-      tail = nexttail(part);
+      tail = std::move(next);
     }
     std::fclose(file);
     if (!job.compressed) job.output.clear();
@@ -170,8 +177,9 @@ bool deflatepool::empty() const {
 void deflatepool::submit(std::unique_ptr<deflateblock> block) {
   {
     std::lock_guard<std::mutex> guard(lock_);
-    held_ += block->weight();
-    slots_.push_back({std::move(block), false});
+    std::size_t weight = block->weight();
+    held_ += weight;
+    slots_.push_back({std::move(block), false, weight});
   }
   queued_.notify_one();
 }
@@ -186,8 +194,8 @@ std::unique_ptr<deflateblock> deflatepool::take() {
   }
   finished_.wait(guard, [this] { return slots_.front().done; });
   std::unique_ptr<deflateblock> block = std::move(slots_.front().block);
+  held_ -= slots_.front().weight;
   slots_.pop_front();
-  held_ -= block->weight();
   ++taken_;
   return block;
 }

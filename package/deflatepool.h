@@ -29,7 +29,7 @@ constexpr std::size_t primersize = 32768;  // deflate's window
 
 struct deflateblock {
   // Either the data itself...
-  std::vector<unsigned char> input;   // the primer (at most primersize bytes), then the data
+  std::vector<unsigned char> input;   // the primer (at most primersize bytes), then the data; released once compressed
   std::size_t primer = 0;             // how many of input's bytes only prime the compressor
   bool last = false;                  // finishes the stream instead of a sync flush
   // ...or a file (native path) that the worker opens, reads and compresses
@@ -101,6 +101,7 @@ class deflatepool {
   struct slot {
     std::unique_ptr<deflateblock> block;
     bool done = false;
+    std::size_t weight = 0;  // as it was submitted
   };
   void work();
 

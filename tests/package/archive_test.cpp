@@ -206,6 +206,29 @@ TEST_F(ArchiveTest, EveryThreadCountGivesTheSameBytes) {
   }
 }
 
+// A file that a worker reads whole (chosen by its size before opening, so it
+// may have grown since) is compressed into the same stream as the same file
+// read and handed over block by block.
+TEST_F(ArchiveTest, AFileReadWholeOnAWorkerGivesTheStreamOfItsBlocks) {
+  const std::string data = windowed(3 * blocksize + 777, 8);
+  writefile("grown.bin", data);
+  datazip writer(archive);
+  ASSERT_TRUE(writer.zipfopen());
+  ASSERT_TRUE(writer.putfileinzip("grown.bin"));  // larger than a block: read here
+  ASSERT_TRUE(writer.closezipfile());
+
+  deflateblock job;
+  job.source = "grown.bin";
+  job.listed = 100;
+  job.last = true;
+  deflateone(job);
+  ASSERT_TRUE(job.opened && job.compressed && !job.readfailed);
+  EXPECT_EQ(job.measured, static_cast<std::int64_t>(data.size()));
+  EXPECT_EQ(job.size, data.size());
+  EXPECT_EQ(job.crc, crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+  EXPECT_EQ(std::string(job.output.begin(), job.output.end()), rawentries(archive).at("grown.bin"));
+}
+
 // Files of one block or less: the archive minizip writes when it compresses
 // each file in one go, byte for byte (text marks in the central directory too).
 TEST_F(ArchiveTest, FilesOfOneBlockAreStoredAsOneCompressionStoresThem) {
