@@ -27,11 +27,9 @@ class compressor {
     block.compressed = ready_ && compress(block);
     block.size = block.compressed ? block.datasize() : 0;
     if (!block.compressed) block.output.clear();
-    // Until it is written only the output counts: a finished block waiting
-    // behind a slower one holds no more memory than its compressed bytes.
+    // A finished block waiting behind a slower one no longer needs its input.
     std::vector<unsigned char>().swap(block.input);
     block.primer = 0;
-    block.output.shrink_to_fit();
   }
 
  private:
