@@ -104,15 +104,15 @@ bool datazip::closezipfile() {
 int datazip::isLargeFile(const std::string& path) {
   std::FILE* file = fs::openfile(fs::nativepath(path), "rb");
   if (!file) return 0;
-  int large = islarge(path, file);
+  int large = islarge(path, fs::filesize(file));
   std::fclose(file);
   return large;
 }
 
-// The size check and its log line, on a file already open: the writer opens
-// each file once, which under wine saves three server round trips per file.
-int datazip::islarge(const std::string& path, std::FILE* file) {
-  std::int64_t size = fs::filesize(file);
+// The size line every file gets in the log, measured on the open file (by the
+// writer's thread or a worker, so each file is opened once), and whether an
+// entry without zip64 holds that size; -1 means it could not be measured.
+int datazip::islarge(const std::string& path, std::int64_t size) {
   KLOG("datazip::isLargeFile", "File : %s is %lld bytes\n", path.c_str(), static_cast<long long>(size));
   return size < 0 || size >= largefile ? 1 : 0;
 }
@@ -148,7 +148,7 @@ bool datazip::putlargefile(const std::string& path, const std::string& name) {
   }
   std::string stored;
   bool queued = false;
-  if (islarge(name, file)) {
+  if (islarge(name, fs::filesize(file))) {
     KLOG("datazip::putfileinzip", "%s is 4 GiB or larger, or cannot be measured\n", name.c_str());
     lasterror_ = -1;
   } else if (queueable(name, stored)) {
@@ -259,8 +259,7 @@ bool datazip::sourceread(const deflateblock& block, const std::string& name) {
     markreadfailed();
     return false;
   }
-  KLOG("datazip::isLargeFile", "File : %s is %lld bytes\n", name.c_str(), static_cast<long long>(block.measured));
-  if (block.measured < 0 || block.measured >= largefile) {
+  if (islarge(name, block.measured)) {
     KLOG("datazip::putfileinzip", "%s is 4 GiB or larger, or cannot be measured\n", name.c_str());
     markreadfailed();
     return false;

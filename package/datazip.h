@@ -4,11 +4,11 @@
 //
 // Entries are compressed on worker threads, in blocks of a fixed size
 // (deflatepool.h), and written into the archive in the order they were added;
-// the bytes do not depend on the number of threads. Only a fixed number of
-// blocks is in flight, so memory stays bounded whatever the files' sizes. A file of one
-// block or less (by its size before opening) is opened, read and closed by the
-// worker that compresses it; a larger one is read on the caller's thread, one
-// block at a time.
+// the bytes do not depend on the number of threads. A file of one block or
+// less (by its size before opening) is opened, read and closed by the worker
+// that compresses it; a larger one is read on the caller's thread, one block
+// at a time. Only a fixed amount of data is in flight, so memory stays bounded
+// whatever the files' sizes.
 #pragma once
 
 #include <cstdint>
@@ -61,7 +61,7 @@ class datazip {
 
  private:
   struct pipeline;
-  static int islarge(const std::string& path, std::FILE* file);
+  static int islarge(const std::string& path, std::int64_t size);
   bool putlargefile(const std::string& path, const std::string& name);
   bool queueable(const std::string& name, std::string& stored);
   bool readentry(std::FILE* file);
