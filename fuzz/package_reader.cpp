@@ -1,12 +1,16 @@
 // Arbitrary bytes after a stub, read as a package the way the extraction
-// worker reads one: open, digest, every entry read and written. Nothing may
-// read outside the file, and no entry may land outside the target folder.
+// worker reads one: open, digest, every entry admitted or refused by the
+// setup archive's rules and streamed to its file; then once more entry by
+// entry through fileread and filewrite. Nothing may read outside the file, the
+// worker's way may write nothing but the target's setup folder, and no entry
+// may land outside the target folder.
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "package/dataunzip.h"
 #include "package/filelist.h"
+#include "package/setupentries.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 
@@ -49,6 +53,17 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
   {
     dataunzip reader;
     char setup[33], app[33];
+    if (reader.unzipfopen(package, setup, app)) extractsetupentries(reader, target);
+    reader.closeunzipfile();
+  }
+  std::vector<fs::direntry> entries;
+  check(fs::listfolder(target, entries));
+  for (const auto& e : entries) check(e.name == "." || e.name == ".." || e.name == "setup");
+  filelist::deletepath(target);
+  fs::makefolder(target);
+  {
+    dataunzip reader;
+    char setup[33], app[33];
     if (reader.unzipfopen(package, setup, app)) {
       check(ishex(setup) && ishex(app));
       for (std::uint32_t i = 0; i < reader.count(); ++i) {
@@ -65,7 +80,6 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size) {
   check(fs::currentfolder() == before);
 
   // Only the package and the workspace with its target folder may exist.
-  std::vector<fs::direntry> entries;
   check(fs::listfolder(root, entries));
   for (const auto& e : entries) check(e.name == "." || e.name == ".." || e.name == "package.exe" || e.name == "ws");
   check(fs::listfolder(workspace, entries));

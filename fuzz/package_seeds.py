@@ -49,6 +49,23 @@ def renamed_local(data, old, new):
     return data
 
 
+def with_method(data, name, method):
+    """The entry `name` marked as stored with `method` in its local header and
+    its directory record, data and CRC left as they are."""
+    local, central = data.index(name) - 30, data.rindex(name) - 46
+    data = bytearray(data)
+    data[local + 8:local + 10] = data[central + 10:central + 12] = struct.pack("<H", method)
+    return bytes(data)
+
+
+def with_crc(data, name, crc):
+    """The entry `name` with another CRC in its local header and directory record."""
+    local, central = data.index(name) - 30, data.rindex(name) - 46
+    data = bytearray(data)
+    data[local + 14:local + 18] = data[central + 16:central + 20] = struct.pack("<I", crc)
+    return bytes(data)
+
+
 def main(folder):
     os.makedirs(folder, exist_ok=True)
     empty = archive([])
@@ -61,6 +78,11 @@ def main(folder):
         "folders": package(archive([("setup/", b""), ("setup/sub/", b""), ("setup/sub/f.txt", b"f")]), empty),
         "mismatch": package(renamed_local(archive(files), b"setup\\config.xml", b"x"), empty),
         "hostile names": package(archive([("..\\up.txt", b"u"), ("C:\\x", b"c"), ("NUL.txt", b"n")]), empty),
+        "outside and aliases": package(archive(files + [
+            ("evil.dll", b"e"), ("Low\\x.dll", b"l"), ("setup\\QSETUP.EXE", b"q"), ("setup\\qsetup.exe. ", b"q"),
+            ("setup\\QSETUP~1.EXE", b"q"), ("setup\\a\\b\\c.txt\\d", b"d")]), empty),
+        "method 12": package(with_crc(with_method(archive(files + [("setup\\m12.bin", b"twelve")], zipfile.ZIP_STORED),
+                                                  b"setup\\m12.bin", 12), b"setup\\m12.bin", 0x12345678), empty),
     }
     for name, data in seeds.items():
         with open(os.path.join(folder, name.replace(" ", "-")), "wb") as f:

@@ -10,9 +10,9 @@
 namespace kelvane {
 
 // Runs loader mode; `argc` counts the program's own arguments, argv[0]
-// included. Returns the process exit code: 0 once the setup program has ended
-// (whatever its own exit code), -1 when the window or the worker cannot be
-// created. When the setup program cannot be started the process ends with -1.
+// included. Returns the process exit code as decideending (ending.h) gives it
+// from the extraction's outcome and the setup program's start and exit code;
+// -1 when the window or the worker cannot be created.
 int runloader(int argc);
 
 // An unattended run keeps the window hidden: two or more arguments, or an

@@ -7,37 +7,14 @@
 #include "loader/startup.h"
 #include "loader/workspace.h"
 #include "package/dataunzip.h"
+#include "package/setupentries.h"
+#include "platform/files.h"
+#include "platform/text.h"
 #include "platform/ui.h"
 
 namespace kelvane {
 
 namespace {
-
-// Streams every entry of the open archive into its file below `folder`.
-// False as soon as one entry is lost: unreadable, failing its size or CRC
-// check, refused by name or not written whole. A lost entry leaves no file
-// under its name, so the workspace never holds a truncated or corrupted file
-// under a good name; the remaining entries are still extracted, so the setup
-// program gets as far as it can.
-bool extractentries(dataunzip& reader, const std::string& folder) {
-  entrywriter writer(folder);
-  bool whole = true;
-  for (std::uint32_t i = 0; i < reader.count(); ++i) {
-    std::string name;
-    if (reader.entryname(name) != 0) {
-      KLOG("unzipthread", "entry %u has no readable header\n", i);
-      whole = false;
-    } else if (!writer.begin(name)) {
-      whole = false;
-    } else {
-      int read = reader.readentry([&writer](const char* data, std::size_t n) { return writer.write(data, n); });
-      if (read != 0) KLOG("unzipthread", "entry %u cannot be read: <%s>\n", i, name.c_str());
-      whole = writer.end(read == 0) && whole;
-    }
-    if (reader.nextfile(i) != 0) return false;
-  }
-  return writer.finish() && whole;  // the last files' closes
-}
 
 bool samedigest(const char computed[33], const std::array<char, digestlength>& stored) {
   return std::memcmp(computed, stored.data(), digestlength) == 0;
@@ -46,11 +23,20 @@ bool samedigest(const char computed[33], const std::array<char, digestlength>& s
 }  // namespace
 
 extraction extractsetup(const std::string& package) {
+  // A setup folder of its own, never a link's target: the workspace reset
+  // removes a link in its place, but where that is impossible (wine) the
+  // link stays, and nothing may be written, patched or started through it.
+  std::string setupfolder = narrowtemppath() + "setup";
+  if (!fs::makefolder(setupfolder)) {
+    KLOG("unzipthread", "the setup folder <%s> cannot be made, or a link is in its place: nothing is written\n",
+         setupfolder.c_str());
+    return extraction::noworkspace;
+  }
   dataunzip reader;
   char setupdigest[33] = {};
   char appdigest[33] = {};
   bool opened = reader.unzipfopen(package, setupdigest, appdigest);
-  bool whole = opened && extractentries(reader, narrowtemppath());
+  bool whole = opened && extractsetupentries(reader, narrowtemppath());
   reader.closeunzipfile();
   patchconfig();
   // Digests that were never computed are not compared: a package that cannot
@@ -64,20 +50,26 @@ extraction extractsetup(const std::string& package) {
 
 std::u16string extractionmessage(extraction outcome) {
   switch (outcome) {
-    case extraction::failed: return u"Uncompress failed!";
+    case extraction::failed:
+    case extraction::noworkspace: return u"Uncompress failed!";
     case extraction::mismatch: return u"MD5 is uncorrect!";
     case extraction::complete: break;
   }
   return {};
 }
 
-void unzipthread(const std::function<void()>& windowshown, const std::function<void()>& handoff) {
-  std::u16string message = extractionmessage(extractsetup(ownpath()));
-  if (!message.empty()) {
+void unzipthread(bool attended, const std::function<void()>& windowshown,
+                 const std::function<void(extraction)>& handoff) {
+  extraction outcome = extractsetup(ownpath());
+  std::u16string message = extractionmessage(outcome);
+  if (decideending(attended, outcome, setupstart::nottried, 0).showbox) {
     windowshown();
     ui::warn(message);
+  } else if (!message.empty()) {
+    // Nobody may be there to press OK: the box's text goes to the log.
+    KLOG("unzipthread", "unattended, no box: Warnning: %s\n", tonarrow(message).c_str());
   }
-  handoff();
+  handoff(outcome);
 }
 
 }  // namespace kelvane

@@ -13,13 +13,9 @@
 #include <string>
 #include <string_view>
 
-namespace kelvane {
+#include "platform/text.h"  // foldname
 
-// Folds a name the way Windows compares file names: letters to upper case,
-// '/' to '\\'. Covers the Latin, Greek and Cyrillic letters and the
-// full-width Latin ones; other characters stay as they are. Folding a pair that
-// Windows keeps apart only makes two folders share one lock.
-std::u16string foldname(std::u16string_view name);
+namespace kelvane {
 
 // The lock's name for a folder: "Kelvane-workspace-" and the MD5 of the folded
 // path's UTF-16 bytes in hex. Every spelling of one folder gives one name,

@@ -224,8 +224,15 @@ int dataunzip::entryname(std::string& name) {
   return 0;
 }
 
+int dataunzip::entrymethod() const { return static_cast<int>(current_->compression_method); }
+
 int dataunzip::readentry(const chunksink& sink) {
   if (!archive_) return -1;
+  if (current_->compression_method != 0 && current_->compression_method != Z_DEFLATED) {
+    KLOG("dataunzip::readentry", "method %lu is neither stored nor deflated\n",
+         static_cast<unsigned long>(current_->compression_method));
+    return -1;
+  }
   int opened = unzOpenCurrentFile(handle(archive_));
   if (opened == UNZ_BADZIPFILE) return readmismatched(sink);
   if (opened != UNZ_OK) return -1;

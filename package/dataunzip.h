@@ -111,7 +111,11 @@ class dataunzip {
   // it passes, and returns as fileread does (-1 also when the sink refused).
   // Memory stays at a few chunks whatever the entry's size.
   static constexpr std::size_t chunksize = 256 * 1024;
+  // readentry refuses (-1) an entry stored with a method other than 0
+  // (stored) or 8 (deflated): minizip would hand its bytes over raw, with no
+  // CRC check. entrymethod is the method of the entry entryname read.
   int entryname(std::string& name);
+  int entrymethod() const;
   int readentry(const chunksink& sink);
 
   // Writes one entry below `folder` (UTF-8; the current folder when empty),

@@ -58,6 +58,14 @@ bool filelist::GetAllFileInfoAndZip(const std::string& folder, datazip& writer) 
 
 bool filelist::deletepath(std::string folder) {
   KLOG("filelist::deletepath", "path name is <%s>\n", folder.c_str());
+  // Each level is looked at as it is reached, never from its parent's
+  // listing: a folder swapped for a link since then is not followed.
+  if (fs::kindof(folder) == fs::pathkind::link) {
+    if (fs::removelink(folder)) return true;
+    KLOG("filelist::deletepath", "%s is a link that cannot be removed without following it: left as it is\n",
+         folder.c_str());
+    return false;
+  }
   std::vector<fs::direntry> entries;
   if (!fs::listfolder(folder, entries)) {
     KLOG("filelist::deletepath", "Cannot get handle for file %s%c*\n", folder.c_str(), fs::separator());
@@ -66,13 +74,16 @@ bool filelist::deletepath(std::string folder) {
   for (const auto& entry : entries) {
     if (isdotname(entry.name)) continue;
     std::string path = folder + fs::separator() + entry.name;
-    if (entry.link) {
-      // The link itself goes; what it points to stays.
-      if (!fs::removefile(path)) fs::removefolder(path);
-    } else if (entry.folder) {
-      deletepath(path);
-    } else {
-      fs::removefile(path);
+    switch (fs::kindof(path)) {
+      case fs::pathkind::folder:
+      case fs::pathkind::link:  // the link itself goes, its target stays
+        deletepath(path);
+        break;
+      case fs::pathkind::file:
+        fs::removefile(path);
+        break;
+      case fs::pathkind::missing:
+        break;
     }
   }
   fs::removefolder(folder);

@@ -23,9 +23,12 @@ class filelist {
   bool GetAllFileInfoAndZip(const std::string& folder, datazip& writer);
 
   // Deletes `folder` (a path in the platform's form) and everything below it.
-  // A link inside it is removed itself, never followed, so nothing outside the
-  // folder is touched. False only when the folder cannot be listed; files that
-  // cannot be deleted stay, and so do the folders holding them.
+  // No link is followed, at any level: a link (symbolic link, junction, any
+  // reparse point), `folder` itself included, is removed itself and what it
+  // points to stays. Each level is checked when it is reached, not from an
+  // earlier listing. False when the folder cannot be listed, or is a link
+  // that cannot be removed without following it (wine, see fs::removelink);
+  // files that cannot be deleted stay, and so do the folders holding them.
   // Under wine a Unix symbolic link to a file looks like a plain file to
   // Windows programs (no reparse point), and deleting it removes its target:
   // no Windows program can tell, so there such links are not protected.

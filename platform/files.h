@@ -36,8 +36,18 @@ struct direntry {
 bool listfolder(const std::string& path, std::vector<direntry>& entries);
 
 bool makefolder(const std::string& path);    // true also when it exists as a folder
-bool removefolder(const std::string& path);  // an empty folder, or a link to a folder
+bool removefolder(const std::string& path);  // an empty folder, or a link to a folder (never its target)
 bool removefile(const std::string& path);    // a file, or a link to a file
+
+// What a path names, looked at now, without following a final link.
+enum class pathkind { missing, file, folder, link };
+pathkind kindof(const std::string& path);
+
+// Removes a link (symbolic link, junction or any other reparse point) itself,
+// never what it points to. On Windows it is opened as the link and deleted
+// through that handle; where the system can only open the link's target
+// (wine: a Unix symbolic link), it stays and the result is false.
+bool removelink(const std::string& path);
 bool changefolder(const std::string& path);
 std::string currentfolder();                 // empty on failure
 bool isfolder(const std::string& path);      // without following a final link

@@ -28,4 +28,11 @@ bool widetoacp(std::u16string_view wide, std::string& acp);
 bool narrowtoacp(std::string_view narrow, std::string& acp);
 bool acptonarrow(std::string_view acp, std::string& narrow);
 
+// Folds a name the way Windows compares file names: letters to upper case,
+// '/' to '\\'. Covers the Latin, Greek and Cyrillic letters and the
+// full-width Latin ones; other characters stay as they are (Windows' own
+// table folds more). Used for the workspace lock's name and to tell which
+// archive entries name the same file.
+std::u16string foldname(std::u16string_view name);
+
 }  // namespace kelvane

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <vector>
 
 #include "common/log.h"
@@ -54,33 +55,45 @@ void copynew(const std::string& from, const std::string& to) {
   std::fclose(in);
 }
 
-void runandwait(const std::string& program) {
+// Starts the program and waits for it: its exit status (128 + the signal
+// that ended it, as shells give it), or none when it could not be started.
+std::optional<unsigned long> runandwait(const std::string& program) {
   // Archives carry no permission bits: the extracted program is made runnable.
   chmod(program.c_str(), 0755);
   char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
   pid_t child = 0;
   if (posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, environ) != 0) {
     KLOG("runandwait", "cannot start <%s>\n", program.c_str());
-    std::exit(-1);
+    return std::nullopt;
   }
   int status = 0;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return std::nullopt;
   }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-void handoff() {
+int handoff(bool attended, extraction outcome) {
+  ending end = decideending(attended, outcome, setupstart::nottried, 0);
+  if (!end.startsetup) {
+    KLOG("handoff", "the setup program is not started: the package was not extracted whole and intact\n");
+    return end.exitcode;
+  }
   std::string setup = narrowtemppath() + "setup";
   std::string program = findsetupprogram(setup);
   copynew(program, setup + "/uninstall.exe");
   ReplaceExeIcon(towide(setup + "/uninstallicon.ico"), towide(setup + "/uninstall.exe"));
-  runandwait(program);
+  std::optional<unsigned long> code = runandwait(program);
+  return decideending(attended, outcome, code ? setupstart::ran : setupstart::failed, code.value_or(0)).exitcode;
 }
 
 }  // namespace
 
 int runloader(int argc) {
-  unzipthread([] {}, handoff);
-  return 0;
+  bool attended = !unattended(argc);
+  int exitcode = 0;
+  unzipthread(attended, [] {}, [&](extraction outcome) { exitcode = handoff(attended, outcome); });
+  return exitcode;
 }
 
 }  // namespace kelvane

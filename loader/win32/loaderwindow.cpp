@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "common/log.h"
@@ -35,6 +36,11 @@ constexpr int windowheight = 54;
 // painted. The worker runs from WM_CREATE, inside CreateWindowExW, so without
 // it a quick worker's box could come up before the window it belongs to.
 HANDLE windowshown = nullptr;
+
+// Written before the worker starts, read by it and by the hand-off.
+bool attendedrun = true;
+// The loader's exit code, set by the hand-off (0 when the window is closed before it).
+int loaderexit = 0;
 
 const wchar_t* w(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
@@ -108,15 +114,17 @@ class win32starter : public programstarter {
   HANDLE process_ = nullptr;
 };
 
-// Starts the program and waits for it without limit. A program that cannot be
-// started ends the loader at once with -1: there is nothing left to install
-// with.
-void runandwait(HWND window, const std::u16string& program) {
+// Starts the program and waits for it without limit. Its exit code, or none
+// when it could not be started.
+std::optional<unsigned long> runandwait(HWND window, const std::u16string& program) {
   win32starter starter(window);
-  if (startsetupprogram(starter, program) != 0) std::exit(-1);
+  if (startsetupprogram(starter, program) != 0) return std::nullopt;
   // Only a window that already exists can be brought forward; no waiting.
   SetActiveWindow(findprocesswindow(GetProcessId(starter.process())));
   WaitForSingleObject(starter.process(), INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(starter.process(), &code);
+  return code;
 }
 
 // Copies a file to a new name. An existing target (an "uninstall.exe" that
@@ -128,19 +136,31 @@ void copynew(const std::u16string& from, const std::u16string& to) {
 }
 
 // Prepares the uninstaller beside the setup program, then runs the setup
-// program. Wide paths throughout, so any temporary folder name works.
-void handoff(HWND window) {
-  std::u16string setup = widetemppath() + u"setup\\";
-  copynew(setup + u"qSetup.exe", setup + u"uninstall.exe");
-  ReplaceExeIcon(setup + u"uninstallicon.ico", setup + u"uninstall.exe");
-  ShowWindow(window, SW_HIDE);
-  runandwait(window, setup + u"qSetup.exe");
+// program, when decideending says so, and sets the loader's exit code. Wide
+// paths throughout, so any temporary folder name works.
+void handoff(HWND window, extraction outcome) {
+  ending end = decideending(attendedrun, outcome, setupstart::nottried, 0);
+  if (end.startsetup) {
+    std::u16string setup = widetemppath() + u"setup\\";
+    copynew(setup + u"qSetup.exe", setup + u"uninstall.exe");
+    ReplaceExeIcon(setup + u"uninstallicon.ico", setup + u"uninstall.exe");
+    ShowWindow(window, SW_HIDE);
+    std::optional<unsigned long> code = runandwait(window, setup + u"qSetup.exe");
+    end = decideending(attendedrun, outcome, code ? setupstart::ran : setupstart::failed, code.value_or(0));
+    if (code) KLOG("handoff", "the setup program ended with %lu\n", *code);
+  } else {
+    KLOG("handoff", "the setup program is not started: the package was not extracted whole and intact\n");
+  }
+  loaderexit = end.exitcode;
   DestroyWindow(window);
 }
 
 DWORD WINAPI workerentry(void* window) {
-  unzipthread([] { WaitForSingleObject(windowshown, INFINITE); },
-              [window] { SendMessageW(static_cast<HWND>(window), WM_UNZIPDONE, 0, 0); });
+  unzipthread(
+      attendedrun, [] { WaitForSingleObject(windowshown, INFINITE); },
+      [window](extraction outcome) {
+        SendMessageW(static_cast<HWND>(window), WM_UNZIPDONE, static_cast<WPARAM>(outcome), 0);
+      });
   return 0;
 }
 
@@ -159,7 +179,7 @@ LRESULT CALLBACK loaderwndproc(HWND window, UINT message, WPARAM wparam, LPARAM 
       ValidateRect(window, nullptr);
       return 0;
     case WM_UNZIPDONE:
-      handoff(window);
+      handoff(window, static_cast<extraction>(wparam));
       return 0;
     case WM_DESTROY:
       // The bar's thread stops before GDI+ goes away.
@@ -229,12 +249,13 @@ class loaderwindow {
 }  // namespace
 
 int runloader(int argc) {
+  attendedrun = !unattended(argc);
   loaderwindow window;
   window.measurescreen();
   // Without a window or a worker nothing would ever end the message loop.
-  if (!window.createwindow(argc)) return -1;
+  if (!window.createwindow(argc)) return exitcannotgoon;
   window.messageloop();
-  return 0;
+  return loaderexit;
 }
 
 }  // namespace kelvane

@@ -56,11 +56,8 @@ bool listfolder(const std::string& path, std::vector<direntry>& entries) {
 
 bool makefolder(const std::string& path) { return mkdir(path.c_str(), 0777) == 0 || isfolder(path); }
 
-bool removefolder(const std::string& path) {
-  struct stat st {};
-  if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return unlink(path.c_str()) == 0;
-  return rmdir(path.c_str()) == 0;
-}
+// rmdir and unlink never follow a final link.
+bool removefolder(const std::string& path) { return removelink(path) || rmdir(path.c_str()) == 0; }
 
 bool removefile(const std::string& path) { return unlink(path.c_str()) == 0; }
 
@@ -73,6 +70,15 @@ std::string currentfolder() {
   std::free(cwd);
   return result;
 }
+
+pathkind kindof(const std::string& path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0) return pathkind::missing;
+  if (S_ISLNK(st.st_mode)) return pathkind::link;
+  return S_ISDIR(st.st_mode) ? pathkind::folder : pathkind::file;
+}
+
+bool removelink(const std::string& path) { return kindof(path) == pathkind::link && unlink(path.c_str()) == 0; }
 
 bool isfolder(const std::string& path) {
   struct stat st {};

@@ -30,7 +30,9 @@ state record(lock* l) {
 
 lock* open(const std::string& name) {
   std::string path = tonarrow(fs::temppath()) + name + ".lock";
-  int file = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  // Never through a link: one planted under the lock's name would make the
+  // holder truncate and write whatever file it points to.
+  int file = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (file < 0) return nullptr;
   return new lock{file};
 }

@@ -73,8 +73,37 @@ bool listfolder(const std::string& path, std::vector<direntry>& entries) {
 
 bool makefolder(const std::string& path) { return _wmkdir(wpath(path).c_str()) == 0 || isfolder(path); }
 
-// A link to a folder is itself removed like an empty folder: its target stays.
-bool removefolder(const std::string& path) { return RemoveDirectoryW(wpath(path).c_str()) != 0; }
+// A link goes through removelink: under wine RemoveDirectoryW on a link to
+// an empty folder removes that folder and keeps the link.
+bool removefolder(const std::string& path) {
+  if (kindof(path) == pathkind::link) return removelink(path);
+  return RemoveDirectoryW(wpath(path).c_str()) != 0;
+}
+
+pathkind kindof(const std::string& path) {
+  DWORD attributes = GetFileAttributesW(wpath(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return pathkind::missing;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return pathkind::link;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? pathkind::folder : pathkind::file;
+}
+
+// FILE_FLAG_OPEN_REPARSE_POINT opens the link itself, and deleting through
+// that handle deletes exactly what was opened, even if the name was swapped
+// for something else since it was looked at. wine 8 opens the link's target
+// instead (the handle shows no reparse point): nothing is deleted then.
+bool removelink(const std::string& path) {
+  HANDLE link = CreateFileW(wpath(path).c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (link == INVALID_HANDLE_VALUE) return false;
+  FILE_ATTRIBUTE_TAG_INFO opened{};
+  bool islink = GetFileInformationByHandleEx(link, FileAttributeTagInfo, &opened, sizeof opened) &&
+                (opened.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  FILE_DISPOSITION_INFO gone{TRUE};
+  bool removed = islink && SetFileInformationByHandle(link, FileDispositionInfo, &gone, sizeof gone);
+  CloseHandle(link);
+  return removed;
+}
 
 bool removefile(const std::string& path) { return DeleteFileW(wpath(path).c_str()) != 0; }
 

@@ -120,6 +120,26 @@ def ico_images(ico):
     return images
 
 
+def with_method_and_crc(archive, name, method, crc):
+    """The entry `name` of a zip archive marked as stored with `method` and
+    with another CRC, in its local header and its directory record."""
+    local, central = archive.index(name) - 30, archive.rindex(name) - 46
+    data = bytearray(archive)
+    data[local + 8:local + 10] = data[central + 10:central + 12] = struct.pack("<H", method)
+    data[local + 14:local + 18] = data[central + 16:central + 20] = struct.pack("<I", crc)
+    return bytes(data)
+
+
+def tree(folder):
+    """Every file below folder (links not followed) with its bytes."""
+    files = {}
+    for root, _, names in os.walk(folder):
+        for name in names:
+            with open(os.path.join(root, name), "rb") as f:
+                files[os.path.relpath(os.path.join(root, name), folder)] = f.read()
+    return files
+
+
 def xdotool(*argv):
     result = subprocess.run(["xdotool", *argv], capture_output=True, text=True)
     return result.stdout.split()
@@ -634,6 +654,148 @@ class LargeEntries(LoaderCase):
                 self.assertEqual(content, setup[name], name)  # whole, never truncated
 
 
+class SetupFolderOnly(LoaderCase):
+    """Entries land in the setup folder and nowhere else, and the setup folder
+    is never a link's target."""
+
+    def test_setup_folder_that_is_a_link(self):
+        # Planted before the run (anyone can, in the system's temporary folder
+        # before a SYSTEM deployment). wine can only open a Unix symbolic link
+        # through to its target, so the loader cannot remove it here: the link
+        # stays, and nothing is deleted, written, patched or started through it.
+        outside = os.path.join(self.dir, "outside")
+        os.makedirs(os.path.join(outside, "inner"))
+        for name, data in (("qSetup.exe", b"planted"), ("config.xml", b"<setup/>"),
+                           (os.path.join("inner", "keep.txt"), b"keep")):
+            with open(os.path.join(outside, name), "wb") as f:
+                f.write(data)
+        before = tree(outside)
+        os.symlink(outside, self.setup_folder)
+        path = self.write_package(self.assembled())
+        for argv, code, boxes in (((), 255, ["Uncompress failed!"]), (("1", "C:\\target"), 24001 & 0xff, [])):
+            with self.subTest(argv=argv):
+                run = self.run_loader(path, *argv)
+                self.assert_no_crash(run)
+                self.assertEqual(run.returncode, code, run.stdout + run.stderr)
+                self.assertEqual(run.boxes, boxes)
+                self.assertEqual(tree(outside), before)
+                self.assertFalse(os.path.exists(self.report))  # nothing started
+                self.assertTrue(os.path.islink(self.setup_folder))
+                self.assertIn("a link that cannot be removed without following it", run.stdout)
+
+    def test_entries_outside_the_setup_folder_and_unread_methods_write_nothing(self):
+        setup = self.setup_files()
+        entries = [("setup\\" + n, d) for n, d in setup.items()]
+        entries += [("evil.dll", b"evil"), ("Low\\x.dll", b"low"), ("setup\\m12.dll", b"same size, wrong CRC"),
+                    ("setup\\QSETUP.EXE", b"not the setup program"), ("setup\\QSETUP~1.EXE", b"nor this"),
+                    ("setup\\qsetup.exe. ", b"nor this")]
+        archive = with_method_and_crc(make_zip(entries), b"setup\\m12.dll", 12, 0x12345678)
+        run = self.run_loader(self.write_package(assemble(archive, make_zip([("app\\a", b"a")]))))
+        self.assert_no_crash(run)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        self.assertEqual(run.boxes, ["Uncompress failed!"])
+        self.assertEqual(sorted(os.listdir(self.temp)), ["setup"])
+        on_disk = set(tree(self.setup_folder))
+        self.assertEqual(on_disk, {n.replace("\\", "/") for n in setup} | {"uninstall.exe"})
+        self.assertEqual(self.report_seen()["args"], [])  # the real setup program, not a later alias
+        for refused in ("evil.dll", "Low\\x.dll", "setup\\m12.dll", "setup\\QSETUP.EXE", "setup\\QSETUP~1.EXE"):
+            self.assertIn("<%s>" % refused, run.stdout)
+
+
+def settled_windows():
+    """The visible windows, once they have stayed the same for a second (10 s
+    at most): a console window of an earlier run's setup program can still
+    come and go for a moment after that run ended."""
+    windows, since, deadline = None, 0, time.monotonic() + 10
+    while time.monotonic() < deadline:
+        now = set(xdotool("search", "--onlyvisible", "--name", "."))
+        if now != windows:
+            windows, since = now, time.monotonic()
+        elif time.monotonic() - since >= 1:
+            break
+        time.sleep(0.1)
+    return windows
+
+
+class Unattended(LoaderCase):
+    """As deployment tools run packages: unattended, elevated (wine's default)
+    and as a standard user. No window ever appears, a damaged package is not
+    installed, and the exit code says what happened; exitcode.exe reports the
+    loader's whole 32-bit code (a Linux parent sees only its low 8 bits)."""
+
+    def run_unattended(self, path, limited, env=None):
+        """Runs the package with two arguments; returns (exit code, stdout,
+        stderr, windows seen on the screen during the run)."""
+        environment = dict(os.environ, KELVANE_TEMP_DIR=self.temp, WINEDEBUG="+msgbox", KELVANE_REPORT=winpath(self.report))
+        environment.pop("KZQAUTOI", None)
+        environment.pop("KZQPATHI", None)
+        environment.update(env or {})
+        idle = settled_windows()
+        seen = {}
+        command = [args.wine_run, args.build, args.exitcode] + (["--limited"] if limited else [])
+        with winrun.Program(command + [path, "1", "C:\\Program Files\\Product"], cwd=self.dir, env=environment,
+                            timeout=LOADER_TIMEOUT) as proc:
+            while proc.running():
+                for window in set(xdotool("search", "--onlyvisible", "--name", ".")) - idle - set(seen):
+                    seen[window] = " ".join(xdotool("getwindowname", window) + xdotool("getwindowgeometry", window))
+                time.sleep(0.05)
+        stdout = proc.stdout.decode("utf-8", "replace")
+        found = re.search(r"exit code (\d+)", stdout)
+        self.assertIsNotNone(found, stdout + proc.stderr.decode("utf-8", "replace"))
+        return int(found.group(1)), stdout, proc.stderr.decode("utf-8", "replace"), seen
+
+    def damaged_packages(self):
+        good = self.assembled()
+        mismatch = bytearray(good)
+        mismatch[-32] ^= 1  # the stored app digest
+        setup = self.setup_files(**{"victim.bin": os.urandom(5000)})
+        crc = bytearray(self.assembled(setup=setup))
+        victim = bytes(crc).index(b"setup\\victim.bin", read_trailer(bytes(crc))[0])
+        crc[victim + 2000] ^= 0x5a  # inside its deflated data
+        return [("digest mismatch", bytes(mismatch), 24002, "Warnning: MD5 is uncorrect!", "MD5 is uncorrect!"),
+                ("entry failing its CRC", bytes(crc), 24001, "Warnning: Uncompress failed!", "Uncompress failed!")]
+
+    def test_damaged_packages_end_with_their_own_code_and_no_window(self):
+        damaged = self.damaged_packages()
+        for name, package, code, logged, _ in damaged:
+            path = self.write_package(package, name=name.replace(" ", "-") + ".exe")
+            for limited in (False, True):
+                with self.subTest(name, limited=limited):
+                    exitcode, stdout, stderr, seen = self.run_unattended(path, limited)
+                    self.assertEqual(exitcode, code, stdout)
+                    self.assertEqual(seen, {}, "windows appeared: %s" % seen)
+                    self.assertNotIn("MSGBOX_OnInit", stderr)
+                    self.assertIn(logged, stdout)
+                    self.assertFalse(os.path.exists(self.report))  # the setup program never started
+        for name, package, _, _, box in damaged:
+            with self.subTest(name, attended=True):  # as today: the box, then the setup program, then 0
+                if os.path.exists(self.report):
+                    os.remove(self.report)
+                run = self.run_loader(self.write_package(package))
+                self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+                self.assertEqual(run.boxes, [box])
+                self.assertEqual(self.report_seen()["args"], [])
+
+    def test_setup_programs_exit_code_is_passed_on(self):
+        path = self.write_package(self.assembled())
+        for setupexit in ("3", "1603", "3010"):
+            for limited in (False, True):
+                with self.subTest(setupexit=setupexit, limited=limited):
+                    exitcode, stdout, stderr, seen = self.run_unattended(path, limited, {"KELVANE_EXIT": setupexit})
+                    self.assertEqual(exitcode, int(setupexit), stdout)
+                    self.assertEqual(seen, {}, seen)
+                    self.assertEqual(self.report_seen()["KZQAUTOI"], "1")
+        run = self.run_loader(path, env={"KELVANE_EXIT": "1603"})
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)  # attended: 0 once it ran
+
+    def test_setup_program_that_cannot_start_is_minus_one(self):
+        setup = self.setup_files()
+        del setup["qSetup.exe"]
+        exitcode, stdout, _, seen = self.run_unattended(self.write_package(self.assembled(setup=setup)), False)
+        self.assertEqual(exitcode, 0xFFFFFFFF, stdout)  # -1 as the tools show it
+        self.assertEqual(seen, {}, seen)
+
+
 def setUpModule():
     # xdotool looks at the session's screen, the one wine-env.sh names.
     os.environ["DISPLAY"] = subprocess.run(["bash", "-c", 'source "$1/wine-env.sh"; echo "$DISPLAY"', "-", args.build],
@@ -647,6 +809,8 @@ def main():
     parser = argparse.ArgumentParser()
     for name in ("build", "stub", "fakesetup", "closewindow", "windowstate", "uninstallicon", "wine-run"):
         parser.add_argument("--" + name, required=True)
+    for name in ("exitcode",):  # only test_loader.py's own groups need these
+        parser.add_argument("--" + name)
     args, rest = parser.parse_known_args()
     unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=2)
 

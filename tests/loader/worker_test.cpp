@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "package/datamd5.h"
 #include "package/layout.h"
 #include "platform/environment.h"
@@ -22,18 +26,30 @@ namespace {
 struct entry {
   std::string name;
   std::string data;
+  int rawmethod = -1;  // stored as it is under this method number, with a wrong CRC
 };
 
-// A deflated zip archive of the entries, names stored as given.
+// A zip archive of the entries, names stored as given, deflated unless an
+// entry says otherwise.
 std::string makezip(const std::string& path, const std::vector<entry>& entries) {
   zipFile zip = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
   for (const auto& e : entries) {
-    zipOpenNewFileInZip(zip, e.name.c_str(), nullptr, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 9);
+    bool raw = e.rawmethod >= 0;
+    zipOpenNewFileInZip2(zip, e.name.c_str(), nullptr, nullptr, 0, nullptr, 0, nullptr, raw ? 0 : Z_DEFLATED, 9, raw);
     zipWriteInFileInZip(zip, e.data.data(), static_cast<unsigned>(e.data.size()));
-    zipCloseFileInZip(zip);
+    if (raw) zipCloseFileInZipRaw(zip, e.data.size(), 0x12345678);
+    else zipCloseFileInZip(zip);
   }
   zipClose(zip, nullptr);
-  return testing::readbytes(path);
+  // minizip writes no other methods: a raw entry's method is set in its local
+  // header (30 bytes before its name) and its directory record (46 before).
+  std::string bytes = testing::readbytes(path);
+  for (const auto& e : entries) {
+    if (e.rawmethod < 0) continue;
+    std::size_t local = bytes.find(e.name), central = bytes.rfind(e.name);
+    bytes[local - 30 + 8] = bytes[central - 46 + 10] = static_cast<char>(e.rawmethod);
+  }
+  return bytes;
 }
 
 std::string randombytes(std::size_t n, unsigned seed) {
@@ -154,6 +170,38 @@ TEST_F(Worker, RefusedNameFailsAndWritesNothingOutside) {
   for (const auto& e : around) EXPECT_EQ(e.name.find("escaped"), std::string::npos) << e.name;
 }
 
+// Only entries below "setup\\", stored or deflated, each naming a file no
+// earlier entry named on Windows, are written; anything else fails the
+// extraction and leaves nothing behind, inside or outside the setup folder.
+TEST_F(Worker, EntriesOutsideTheSetupFolderOrAliasingAnEarlierOneAreNotWritten) {
+  // Those after the method 12 entry name qSetup.exe on Windows.
+  const std::vector<entry> refused = {
+      {"evil.dll", "x"},
+      {"Low\\x.dll", "x"},
+      {"SETUP~1\\x.dll", "x"},
+      {"setup\\method12.dll", "same size, wrong CRC", 12},
+      {"setup\\QSETUP.EXE", "replaced"},
+      {"setup\\qSetup.exe.", "replaced"},
+      {"setup\\QSETUP~1.EXE", "replaced"},
+  };
+  for (const auto& bad : refused) {
+    bool alias = &bad > &refused[3];
+    testing::removetree(scratch_.file("setup"));
+    std::vector<entry> setup = setup_;
+    setup.insert(setup.begin() + 1, bad);
+    EXPECT_EQ(extractsetup(writepackage(package(setup))), extraction::failed) << bad.name;
+    EXPECT_EQ(extracted("setup\\qSetup.exe"), setup_[0].data) << bad.name;
+    EXPECT_EQ(extracted("setup\\data\\nested\\blob.bin"), setup_[2].data) << bad.name;
+    if (!alias) EXPECT_FALSE(exists(bad.name)) << bad.name;
+  }
+  std::vector<fs::direntry> around;
+  ASSERT_TRUE(fs::listfolder(scratch_.path(), around));
+  for (const auto& e : around)
+    EXPECT_TRUE(e.name == "." || e.name == ".." || e.name == "setup" || e.name == "package.exe" ||
+                e.name.find(".zip") != std::string::npos)
+        << e.name;
+}
+
 TEST_F(Worker, ArchiveFailingAfterKEntriesKeepsThoseK) {
   for (std::size_t k : {1u, 3u}) {
     testing::removetree(scratch_.file("setup"));
@@ -171,6 +219,66 @@ TEST_F(Worker, ArchiveFailingAfterKEntriesKeepsThoseK) {
 }
 
 #ifndef _WIN32
+// A setup folder that is a link (planted before the run) is never written
+// through: the workspace reset removes the link itself, and extraction alone,
+// finding one, writes nothing.
+TEST_F(Worker, ASetupFolderThatIsALinkIsNeverWrittenThrough) {
+  std::string outside = scratch_.file("outside");
+  fs::makefolder(outside);
+  scratch_.write("outside/qSetup.exe", "planted");
+  ASSERT_EQ(symlink(outside.c_str(), scratch_.file("setup").c_str()), 0);
+  EXPECT_EQ(extractsetup(writepackage(package(setup_))), extraction::noworkspace);
+  EXPECT_EQ(testing::readbytes(outside + "/qSetup.exe"), "planted");
+
+  std::string marker = scratch_.file("ran.txt");
+  std::vector<entry> setup = {{"setup\\qSetup.exe", "#!/bin/sh\necho ran > '" + marker + "'\n"}};
+  EXPECT_EQ(startup({writepackage(package(setup))}), 0);
+  EXPECT_EQ(testing::readbytes(marker), "ran\n");  // from a fresh setup folder
+  EXPECT_TRUE(fs::isfolder(scratch_.file("setup")));
+  std::vector<fs::direntry> left;
+  ASSERT_TRUE(fs::listfolder(outside, left));
+  EXPECT_EQ(left.size(), 3u);  // ".", ".." and the planted file, unchanged
+  EXPECT_EQ(testing::readbytes(outside + "/qSetup.exe"), "planted");
+}
+
+// Unattended, the setup program's exit code is the loader's, and a damaged
+// package is not installed; attended, the loader ends with 0 once it ran.
+TEST_F(Worker, UnattendedRunsEndWithTheSetupProgramsCodeOrTheirOwn) {
+  std::string marker = scratch_.file("ran.txt");
+  std::vector<entry> setup = {{"setup\\qSetup.exe", "#!/bin/sh\necho ran >> '" + marker + "'\nexit 42\n"},
+                              {"setup\\config.xml", "<setup><source path=\"old\"/></setup>"}};
+  std::string good = package(setup);
+  std::string mismatch = good;
+  mismatch[mismatch.size() - 1] = mismatch.back() == '0' ? '1' : '0';  // the stored app digest
+  std::vector<entry> damaged = setup;
+  damaged.push_back({"setup\\bad.bin", "x", 12});
+  std::string failed = package(damaged);
+  struct {
+    std::string bytes;
+    std::vector<std::string> args;
+    int exitcode;
+    bool ran;
+  } cases[] = {
+      {good, {"1", "/target"}, 42, true},
+      {good, {}, 0, true},
+      {mismatch, {"1", "/target"}, exitdigestmismatch, false},
+      {mismatch, {}, 0, true},
+      {failed, {"0", "/target"}, exitextractionfailed, false},
+      {failed, {}, 0, true},
+  };
+  for (const auto& c : cases) {
+    fs::removefile(marker);
+    env::unset("KZQAUTOI");  // set by the run before
+    env::unset("KZQPATHI");
+    std::vector<std::string> args = {writepackage(c.bytes)};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(startup(args), c.exitcode) << c.exitcode << " " << c.args.size();
+    EXPECT_EQ(testing::readbytes(marker), c.ran ? "ran\n" : "") << c.exitcode << " " << c.args.size();
+  }
+  env::unset("KZQAUTOI");
+  env::unset("KZQPATHI");
+}
+
 // Without a window the same steps run in turn: extraction, then the setup
 // program, found whatever letter case the archive gave its name, started
 // with no arguments in the loader's current folder, and awaited.

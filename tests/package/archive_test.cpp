@@ -371,6 +371,27 @@ TEST_F(TreeWalk, LinksAreRemovedNeverFollowed) {
   EXPECT_EQ(readfile(scratch.file("outside") + fs::separator() + fs::nativepath("sub\\deep.txt")), "d");
 }
 
+// The folder to delete may itself be a link (planted in a temporary folder
+// that others can write): the link goes, its target and everything in it stay.
+TEST_F(TreeWalk, AFolderThatIsALinkIsRemovedItselfNeverFollowed) {
+  maketree(scratch.path(), {{"outside\\precious.txt", "p"}, {"outside\\sub\\deep.txt", "d"}, {"empty\\", ""}});
+  for (std::string target : {"outside", "empty"}) {
+    std::string link = scratch.file("to" + target);
+    // wine 8's CreateSymbolicLinkW reports success and makes nothing.
+    if (!makelink(link, scratch.file(target), true) || fs::kindof(link) != fs::pathkind::link)
+      GTEST_SKIP() << "no symbolic links here";
+    bool removed = filelist::deletepath(link);
+#ifndef _WIN32
+    EXPECT_TRUE(removed) << target;
+#endif
+    // wine opens a link only through to its target: there it cannot go, and stays.
+    EXPECT_EQ(fs::kindof(link), removed ? fs::pathkind::missing : fs::pathkind::link) << target;
+    EXPECT_TRUE(fs::isfolder(scratch.file(target))) << target;
+  }
+  EXPECT_EQ(readfile(scratch.file("outside") + fs::separator() + "precious.txt"), "p");
+  EXPECT_EQ(readfile(scratch.file("outside") + fs::separator() + fs::nativepath("sub\\deep.txt")), "d");
+}
+
 #ifndef _WIN32
 
 TEST_F(TreeWalk, ArchiveWalkEndsOnLinkCycles) {
