@@ -22,7 +22,7 @@ bool isstub(std::FILE* ownfile);
 // Sets KZQAUTOI and KZQPATHI from args[1] and args[2], starts the picture
 // library, then runs the builder when the own file is the bare stub and the
 // loader otherwise, once it holds the workspace (see workspacelock.h). Returns
-// the process exit code (0 or -1).
+// the process exit code: the builder's 0 or -1, or the loader's (ending.h).
 int startup(const std::vector<std::string>& args);
 
 }  // namespace kelvane

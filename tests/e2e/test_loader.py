@@ -315,8 +315,10 @@ class HappyPath(LoaderCase):
 
 
 class Visibility(LoaderCase):
-    """The window is checked while a "Warnning" box waits (the stored app
-    digest is wrong), so a visible window cannot slip by unseen."""
+    """An attended run's window is checked while a "Warnning" box waits (the
+    stored app digest is wrong), so a visible window cannot slip by unseen. An
+    unattended run shows no box, and installs nothing from a damaged package:
+    its window is watched through a whole run of a sound package instead."""
 
     def test_window_shown_or_hidden(self):
         cases = [
@@ -330,18 +332,22 @@ class Visibility(LoaderCase):
             ((), "0", True, "0", None),
             ((), "", True, "", None),
         ]
-        package = bytearray(self.assembled())
-        package[-32] ^= 1  # a stored app digest that cannot match
-        path = self.write_package(bytes(package))
+        sound = self.write_package(self.assembled(), name="sound.exe")
+        damaged = bytearray(self.assembled())
+        damaged[-32] ^= 1  # a stored app digest that cannot match
+        damaged = self.write_package(bytes(damaged))
         for argv, autoi, visible, seen_autoi, seen_pathi in cases:
             with self.subTest(argv=argv, KZQAUTOI=autoi):
                 if os.path.exists(self.report):
                     os.remove(self.report)
-                run = self.run_loader(path, *argv, env={"KZQAUTOI": autoi})
-                self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
-                self.assertEqual(run.boxes, ["MD5 is uncorrect!"])
-                self.assertEqual(run.window_seen_at_box, [visible])
-                if not visible:
+                run = self.run_loader(damaged if visible else sound, *argv, env={"KZQAUTOI": autoi})
+                if visible:
+                    self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+                    self.assertEqual(run.boxes, ["MD5 is uncorrect!"])
+                    self.assertEqual(run.window_seen_at_box, [True])
+                else:
+                    self.assertEqual(run.returncode, 7, run.stdout + run.stderr)  # the setup program's
+                    self.assertEqual(run.boxes, [])
                     self.assertFalse(run.window_seen)
                 seen = self.report_seen()
                 self.assertEqual(seen["args"], [])
