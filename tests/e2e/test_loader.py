@@ -813,10 +813,8 @@ def main():
     named on the command line."""
     global args
     parser = argparse.ArgumentParser()
-    for name in ("build", "stub", "fakesetup", "closewindow", "windowstate", "uninstallicon", "wine-run"):
+    for name in ("build", "stub", "fakesetup", "closewindow", "windowstate", "exitcode", "uninstallicon", "wine-run"):
         parser.add_argument("--" + name, required=True)
-    for name in ("exitcode",):  # only test_loader.py's own groups need these
-        parser.add_argument("--" + name)
     args, rest = parser.parse_known_args()
     unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=2)
 

@@ -177,7 +177,7 @@ def tearDownModule():
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
-    for name in ("build", "stub", "fakesetup", "closewindow", "windowstate", "uninstallicon", "wine-run"):
+    for name in ("build", "stub", "fakesetup", "closewindow", "windowstate", "exitcode", "uninstallicon", "wine-run"):
         parser.add_argument("--" + name, required=True)
     loader.args, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
