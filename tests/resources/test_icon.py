@@ -147,6 +147,14 @@ class ResourceCase(unittest.TestCase):
             self.assertTrue(found.get((RT_ICON, str(entry[7]), language)) == image, "image %d" % entry[7])
         return [e[7] for e in entries]
 
+    def assert_wrestool_ico(self, exe, group_key, ico):
+        """wrestool rebuilds the .ico from the group and its images: the same
+        bytes, then as many zero bytes as the group directory has (wrestool
+        does that for the stub's own icon, made by the linker, too)."""
+        extracted = wrestool("-x", "-t", str(RT_GROUP_ICON), "-n", group_key[1], "-L", str(group_key[2]), exe)
+        _, _, count = struct.unpack_from("<HHH", ico)
+        self.assertTrue(extracted == ico + bytes(6 + 14 * count), "wrestool's .ico differs")
+
     def assert_signs_and_verifies(self, path):
         signed = path + ".signed.exe"
         code, out = osslsigncode("sign", "-certs", os.path.join(certificate, "cert.pem"),
@@ -216,9 +224,7 @@ class Packages(ResourceCase):
                 self.assertEqual(ids, list(range(1, len(ids) + 1)))
                 # Only the new images; the stub's others are gone.
                 self.assertEqual(sorted(int(k[1]) for k in found if k[0] == RT_ICON), ids)
-                # wrestool rebuilds the .ico from the group: the same bytes.
-                extracted = wrestool("-x", "-t", str(RT_GROUP_ICON), "-n", stub_group[1], package)
-                self.assertTrue(extracted == ico, "wrestool's .ico differs")
+                self.assert_wrestool_ico(package, stub_group, ico)
                 version = found[(RT_VERSION, "1", 1033)]
                 self.assertEqual(version, vendor_version if qsetup == args.vendorsetup else stub[(RT_VERSION, "1", 1033)])
                 self.assertEqual(found[(RT_MANIFEST, "1", 1033)], stub[(RT_MANIFEST, "1", 1033)])
@@ -263,8 +269,7 @@ class Uninstaller(ResourceCase):
                 # The second group and every image it or the old group named stay.
                 for key in [(RT_GROUP_ICON, "9", 1031)] + [(RT_ICON, str(i), 1031) for i in (50, 51, 52, 60)]:
                     self.assertEqual(found[key], before[key], key)
-                extracted = wrestool("-x", "-t", str(RT_GROUP_ICON), "-n", "7", exe)
-                self.assertTrue(extracted == ico, "wrestool's .ico differs")
+                self.assert_wrestool_ico(exe, (RT_GROUP_ICON, "7", 1031), ico)
 
     def test_program_without_an_icon_gets_group_1(self):
         exe, code, out = self.seticon(args.fakesetup, ICONS["ten images"])
@@ -278,8 +283,8 @@ class Uninstaller(ResourceCase):
             ("missing icon file", None, "Open IconFile Failed!\n"),
             ("empty file", b"", "Bad IconFile: the icon file holds no images\n"),
             ("idCount 0", struct.pack("<HHH", 0, 1, 0) + two[6:], "Bad IconFile: the icon file holds no images\n"),
-            ("idCount the file cannot hold", struct.pack("<HHH", 0, 1, 40) + two[6:],
-             "Bad IconFile: the icon file is too short for its 40 entries\n"),
+            ("idCount the file cannot hold", struct.pack("<HHH", 0, 1, 4000) + two[6:],
+             "Bad IconFile: the icon file is too short for its 4000 entries\n"),
             ("image beyond the end", two[:-1], "Bad IconFile: image 2 lies beyond the end of the icon file\n"),
             ("dwBytesInRes larger than the file", two[:14] + struct.pack("<I", 1 << 31) + two[18:],
              "Bad IconFile: image 1 lies beyond the end of the icon file\n"),
