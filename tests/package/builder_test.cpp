@@ -113,6 +113,7 @@ TEST_F(Builder, FailuresLeaveNoPackageBehind) {
   const failure cases[] = {
       {"archive folder missing", [](Builder& b) { b.archives = b.scratch.file("gone"); }},
       {"package cannot be created", [](Builder& b) { fs::makefolder(b.work + fs::separator() + "install_test.exe"); }},
+      {"a stub whose resources cannot be rewritten", [](Builder& b) { writefile(b.stubpath, "MZ" + noise(20000, 5)); }},
 #ifdef _WIN32
       {"name outside the code page", [](Builder& b) { maketree(b.work, {{"setup\\\xe4\xb8\xad.txt", "x"}}); }},
 #else
@@ -125,6 +126,7 @@ TEST_F(Builder, FailuresLeaveNoPackageBehind) {
     testing::removetree(work);
     fs::makefolder(work);
     archives = scratch.file("archives");
+    writefile(stubpath, stub);
     c.arrange(*this);
     EXPECT_EQ(build(), -1) << c.what;
     // Only the folder that stood in the package's way may remain under its name.
