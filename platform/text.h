@@ -28,4 +28,13 @@ bool widetoacp(std::u16string_view wide, std::string& acp);
 bool narrowtoacp(std::string_view narrow, std::string& acp);
 bool acptonarrow(std::string_view acp, std::string& narrow);
 
+// UTF-8 to the code page `codepage` (0: the system's ANSI code page), as
+// archive entry names are stored. Exact: false for text that is not valid
+// UTF-8 and for any character without a byte sequence of its own in the code
+// page, that is whatever does not convert back to itself. Windows' converter
+// would otherwise store a similar character in its place ("best fit":
+// U+0100 as "A", a fullwidth backslash as a backslash) or "?", and the
+// file would be extracted under another name than it had.
+bool narrowtocodepage(std::string_view narrow, unsigned codepage, std::string& out);
+
 }  // namespace kelvane
