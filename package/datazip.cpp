@@ -114,7 +114,7 @@ int datazip::isLargeFile(const std::string& path) {
 // writer's thread or a worker, so each file is opened once), and whether an
 // entry without zip64 holds that size; -1 means it could not be measured.
 int datazip::islarge(const std::string& path, std::int64_t size) {
-  KLOG("datazip::isLargeFile", "File : %s is %lld bytes\n", path.c_str(), static_cast<long long>(size));
+  if (!progress_) KLOG("datazip::isLargeFile", "File : %s is %lld bytes\n", path.c_str(), static_cast<long long>(size));
   return size < 0 || size >= largefile ? 1 : 0;
 }
 
@@ -246,6 +246,7 @@ void datazip::writeoldest() {
     }
   }
   if (block->readfailed) readfailed(entry.path, block->changed);
+  if (progress_) progress_->entrywritten(entry.size);
   pipeline_->entries.pop_front();
 }
 

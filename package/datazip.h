@@ -21,6 +21,16 @@ namespace kelvane {
 struct deflateblock;
 enum class readstatus;
 
+// Told of the files a build will archive, then of each entry as it is
+// written into its archive, with its file's size, then of the end.
+class archiveprogress {
+ public:
+  virtual ~archiveprogress() = default;
+  virtual void begin(std::uint64_t files, std::uint64_t bytes) = 0;
+  virtual void entrywritten(std::uint64_t bytes) = 0;
+  virtual void end() = 0;
+};
+
 class datazip {
  public:
   explicit datazip(std::string name = {});
@@ -33,6 +43,11 @@ class datazip {
   // The code page of the entry names stored from now on; 0 (the default) is
   // the system's ANSI code page, which is what the loader reads them with.
   void setcodepage(unsigned codepage) { codepage_ = codepage; }
+
+  // With a progress listener the per-file log lines (sizes here, paths in the
+  // tree walk) are left out: the listener shows the progress instead.
+  void setprogress(archiveprogress* progress) { progress_ = progress; }
+  archiveprogress* progress() const { return progress_; }
 
   // Worker threads for the next archive; 0 (the default) means one for each
   // processor the process may run on, at most 16.
@@ -68,7 +83,7 @@ class datazip {
 
  private:
   struct pipeline;
-  static int islarge(const std::string& path, std::int64_t size);
+  int islarge(const std::string& path, std::int64_t size);
   bool putlargefile(const std::string& path, const std::string& name);
   bool queueable(const std::string& name, std::string& stored);
   readstatus readentry(std::FILE* file, std::int64_t size);
@@ -84,6 +99,7 @@ class datazip {
   int lasterror_ = 0;
   int threads_ = 0;
   unsigned codepage_ = 0;
+  archiveprogress* progress_ = nullptr;
   bool writefailed_ = false;  // the open archive refused an entry or a write
   bool readfailed_ = false;   // a file could not be opened or read, or changed meanwhile
   std::unique_ptr<pipeline> pipeline_;

@@ -101,6 +101,28 @@ bool isfolder(const std::string& path) {
          !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
+bool isabsolute(const std::string& path) {
+  return (path.size() >= 2 && path[1] == ':') || (!path.empty() && (path[0] == '\\' || path[0] == '/'));
+}
+
+std::string maketempfolder() {
+  std::string base = tonarrow(temppath());
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    std::string path = base + "kelvane-" + std::to_string(GetCurrentProcessId()) + "-" +
+                       std::to_string(GetTickCount64() + attempt);
+    if (_wmkdir(wpath(path).c_str()) == 0) return path + "\\";
+  }
+  return {};
+}
+
+std::string ownexecutable() {
+  std::u16string path(32768, u'\0');
+  DWORD n = GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(path.data()), static_cast<DWORD>(path.size()));
+  if (n == 0 || n >= path.size()) return {};
+  path.resize(n);
+  return tonarrow(path);
+}
+
 std::u16string temppath() { return fetchtext(GetTempPathW); }
 
 std::u16string longname(const std::u16string& path) {
