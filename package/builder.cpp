@@ -10,8 +10,7 @@
 #include "package/treecheck.h"
 #include "platform/files.h"
 #include "platform/text.h"
-#include "resources/icon.h"
-#include "resources/version.h"
+#include "resources/packageresources.h"
 
 namespace kelvane {
 
@@ -32,15 +31,12 @@ bool copystream(std::FILE* from, std::FILE* to) {
 
 // The package starts with the stub's unsigned image: the bytes before a
 // certificate table that the vendor's signing appended (in builder mode the
-// stub's 1950720 bytes), with neither a pointer to that table nor its stale
-// checksum, so that the finished package can be signed afresh.
-bool copyunsigned(std::FILE* stub, std::FILE* to) {
+// stub's 1950720 bytes), read whole so that its resources can be rewritten.
+bool readunsigned(std::FILE* stub, std::vector<unsigned char>& image) {
   std::int64_t size = certificatestart(stub);
   if (size < 0 || !fs::seek(stub, 0, SEEK_SET)) return false;
-  std::vector<unsigned char> image(static_cast<std::size_t>(size));
-  if (std::fread(image.data(), 1, image.size(), stub) != image.size()) return false;
-  clearsignature(image.data(), image.size());
-  return std::fwrite(image.data(), 1, image.size(), to) == image.size();
+  image.resize(static_cast<std::size_t>(size));
+  return std::fread(image.data(), 1, image.size(), stub) == image.size();
 }
 
 // One archive from one folder. A folder that does not exist gives an empty
@@ -64,6 +60,17 @@ bool writearchive(datazip& writer, const std::string& archive, const std::string
   bool closed = writer.closezipfile();
   if (!(opened && walked && closed)) std::printf("Archive %s of %s is incomplete!\n", archive.c_str(), folder.c_str());
   return opened && walked && closed;
+}
+
+// A program file whose data is exactly the stub's length runs as the builder
+// (signing pads to a multiple of 8 first). The package's image is shorter
+// than the stub, so its archives could make it that long: then 8 zero bytes
+// after the image (part of the stub piece, before setup_offset) keep it apart.
+bool keepapartfromstub(std::FILE* package, std::FILE* setup, std::FILE* app) {
+  std::int64_t length = fs::tell(package) + fs::filesize(setup) + fs::filesize(app) + trailersize;
+  if ((length + 7) / 8 * 8 != stubsize) return true;
+  const char zeros[8] = {};
+  return fs::seek(package, 0, SEEK_END) && std::fwrite(zeros, 1, sizeof zeros, package) == sizeof zeros;
 }
 
 class packagebuild {
@@ -119,18 +126,23 @@ int packagebuild::run(ui::screensize screen) {
   started_ = true;
   ui::showwaiting(screen);
 
-  bool copied = copyunsigned(own_, package_);
+  // The loader icon and the setup program's version resource, written by our
+  // own resource writer, which also drops the certificate table's pointer,
+  // the checksum and the stub's zero padding (resources/peresources.h). An
+  // icon or version resource that cannot be used is reported there and the
+  // package keeps the stub's; a stub whose image cannot be rewritten stops
+  // the build.
+  std::vector<unsigned char> image;
+  if (!readunsigned(own_, image)) return fail("Read of the stub for %s failed!\n", packagename);
+  std::string error;
+  if (!preparepackageimage(image, "setup/LoaderIcon.ico", "setup/qSetup.exe", error)) {
+    std::printf("The stub's resources cannot be rewritten: %s\n", error.c_str());
+    return fail("Build of %s stopped.\n", packagename);
+  }
+  bool written = std::fwrite(image.data(), 1, image.size(), package_) == image.size();
   int closed = std::fclose(package_);
   package_ = nullptr;
-  if (!copied || closed != 0) return fail("Write %s failed!\n", packagename);
-
-  // An icon that cannot be replaced (no or a bad LoaderIcon.ico) is reported
-  // there; the package then keeps the stub's icon.
-  ReplaceExeIcon(u"setup/LoaderIcon.ico", towide(packagename));
-  // The package speaks for the vendor's product: it takes the setup program's
-  // version resource when there is one (a bad one is reported there and the
-  // package keeps the stub's).
-  CopyVersionResource(u"setup/qSetup.exe", towide(packagename));
+  if (!written || closed != 0) return fail("Write %s failed!\n", packagename);
 
   datazip writer;
   writer.setcodepage(options_.codepage);
@@ -150,8 +162,9 @@ int packagebuild::run(ui::screensize screen) {
   packagetrailer trailer;
   char setupdigest[33], appdigest[33];
   fs::seek(package_, 0, SEEK_END);
+  bool ok = keepapartfromstub(package_, setup_, app_);
   trailer.setup_offset = static_cast<std::uint32_t>(fs::tell(package_));
-  bool ok = copystream(setup_, package_);
+  ok = ok && copystream(setup_, package_);
   trailer.app_offset = static_cast<std::uint32_t>(fs::tell(package_));
   ok = ok && copystream(app_, package_);
   datamd5 md5;

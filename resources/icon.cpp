@@ -24,15 +24,15 @@ bool ReplaceExeIcon(const std::u16string& iconpath, const std::u16string& exepat
     say("Open IconFile Failed!");
     return false;
   }
-  iconplan plan;
+  iconfile file;
   std::string error;
-  bool loaded = loadiconfile(icon, plan, error);
+  bool loaded = loadiconfile(icon, file, error);
   std::fclose(icon);
   if (!loaded) {
     say("Bad IconFile: " + error);
     return false;
   }
-  if (!writeiconresources(exepath, plan, error)) {
+  if (!writeiconresources(exepath, file, error)) {
     say("Replace ExeIcon Failed: " + error);
     return false;
   }

@@ -5,10 +5,14 @@
 
 namespace kelvane {
 
-// Writes the icon file's images into the executable as icon images numbered
-// from 1 (see planiconresources in resources/iconfile.h for the numbering),
-// leaving its icon group directory as it is: an executable whose directory
-// refers to images 1 to 9, as the stub's does, then shows the new icon.
+// Gives the executable the icon file's images through the system's resource
+// update: each image under a new icon identifier that no image of the
+// executable uses yet, and its first icon group (under its name and language;
+// group 1, language 1033, when it has none) replaced by a directory of exactly
+// those images (see resources/iconfile.h). Its old images stay, unreferenced:
+// a resource removed through the update functions is not removed everywhere
+// (wine keeps it). Used for "uninstall.exe", a copy of the vendor's setup
+// program of any layout; packages get their icon from setpackageresources.
 // Both paths are absolute or relative to the current folder.
 //
 // True only when the executable's resources were updated. A missing icon file

@@ -1,5 +1,13 @@
-// Reading an icon file (.ico) and deciding which icon image resources an
-// executable gets from it. Portable: the Windows layer only writes the plan.
+// Reading an icon file (.ico) and planning the resources that give an
+// executable its images. Portable: the package writer and the Windows
+// resource update both write this plan.
+//
+// The plan is the one Windows reads: an icon group directory (RT_GROUP_ICON,
+// a GRPICONDIR) whose entries describe exactly the .ico's images, as the .ico
+// declares them (sizes, colour count, planes, bit count, byte count, in the
+// .ico's order, PNG-compressed images included), each naming the RT_ICON
+// resource that holds that image byte for byte. Windows picks the image for
+// each size from that directory, so every size shows the .ico's own image.
 //
 // An icon file is untrusted input. Everything here is checked against the
 // file's real size before anything is allocated, and what an icon file can
@@ -9,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,49 +35,43 @@ struct iconentry {
   std::uint32_t imageoffset = 0;  // from the start of the file
 };
 
-// One RT_ICON resource to write: its identifier and the index of the image
-// (into the directory's entries) whose bytes it holds.
-struct iconresource {
-  std::uint16_t id = 0;
-  std::size_t image = 0;
-};
-
-// The most image data one icon file may put into an executable, copies
-// included. Real icons stay far below (nine sizes up to 256 pixels take
-// about 400 KB even as bitmaps).
+// The most image data one icon file may put into an executable. Real icons
+// stay far below (nine sizes up to 256 pixels take about 400 KB even as
+// bitmaps).
 inline constexpr std::uint64_t maxiconresourcebytes = 64ull << 20;
 
-// Reads the 6-byte header and its idCount entries. The header's reserved and
-// type words are not looked at, so a cursor file reads like an icon file.
-// False, with a plain reason in `error`, when the file holds no images (an
-// idCount of 0 or a header too short to read), when the file is too short for
-// idCount entries, or when an entry's image is empty or does not lie wholly
-// inside the file.
-bool readicondirectory(std::FILE* file, std::vector<iconentry>& entries, std::string& error);
-
-// Icon image i (from 1) holds the i-th image; then |10 - n| more identifiers,
-// n + 1 onward, hold the last image again. So fewer than ten images still fill
-// identifiers 1 to 10, and more than ten add n - 10 copies after the last.
-// False when there are no images, when an identifier would pass 65535 (more
-// than 32772 images) or when the resources would hold more than
-// maxiconresourcebytes.
-bool planiconresources(const std::vector<iconentry>& entries, std::vector<iconresource>& plan,
-                       std::string& error);
-
-// Reads each entry's image data. False when a read comes up short (the file
-// changed since its directory was read).
-bool readiconimages(std::FILE* file, const std::vector<iconentry>& entries,
-                    std::vector<std::vector<unsigned char>>& images, std::string& error);
-
-// An icon file read and planned: what ReplaceExeIcon writes.
-struct iconplan {
+// An icon file read whole: its directory and each entry's image bytes.
+struct iconfile {
   std::vector<iconentry> entries;
   std::vector<std::vector<unsigned char>> images;  // one per entry
-  std::vector<iconresource> resources;
 };
 
-// The three steps above, in order, so that nothing is allocated for images
-// before the whole plan is known to be sound.
-bool loadiconfile(std::FILE* file, iconplan& plan, std::string& error);
+// Reads an icon file from memory. The header's reserved and type words are
+// not looked at, so a cursor file reads like an icon file. False, with a
+// plain reason in `error`, when the file holds no images (an idCount of 0 or
+// a header too short to read), when it is too short for idCount entries, when
+// an entry's image is empty or does not lie wholly inside the file, or when
+// the images together pass maxiconresourcebytes.
+bool parseiconfile(const unsigned char* bytes, std::size_t size, iconfile& out, std::string& error);
+
+// The same from an open file, read from its start. A file larger than any
+// icon file we accept is refused before it is read.
+bool loadiconfile(std::FILE* file, iconfile& out, std::string& error);
+
+// What an executable gets: image i as RT_ICON ids[i], and the group
+// directory that lists exactly those images.
+struct iconplan {
+  std::vector<std::uint16_t> ids;
+  std::vector<unsigned char> group;  // the RT_GROUP_ICON resource's bytes
+};
+
+// Plans the icon's images under the lowest identifiers from 1 up that are not
+// in `taken` (images the executable keeps for other purposes). False when
+// there are not enough free identifiers.
+bool planicon(const iconfile& icon, const std::set<std::uint16_t>& taken, iconplan& plan, std::string& error);
+
+// The RT_ICON identifiers an icon group directory refers to; empty when the
+// bytes are not a whole group directory.
+std::vector<std::uint16_t> icongroupids(const std::vector<unsigned char>& group);
 
 }  // namespace kelvane

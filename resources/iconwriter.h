@@ -1,5 +1,6 @@
-// Writes planned icon image resources into an executable: the one step of
-// icon replacement that needs the operating system.
+// Writes an icon file's images into an executable through the system's
+// resource update functions: the one step of icon replacement that needs the
+// operating system.
 #pragma once
 
 #include <string>
@@ -8,10 +9,9 @@
 
 namespace kelvane {
 
-// Each planned resource becomes RT_ICON <id>, language 1033 (English, United
-// States), holding its image's bytes; every other resource stays. Either all
-// of them are committed or the executable is left as it was. False, with a
-// plain reason in `error`, when nothing was committed.
-bool writeiconresources(const std::u16string& exepath, const iconplan& plan, std::string& error);
+// See ReplaceExeIcon (resources/icon.h) for what is written. Either all of it
+// is committed or the executable is left as it was. False, with a plain
+// reason in `error`, when nothing was committed.
+bool writeiconresources(const std::u16string& exepath, const iconfile& icon, std::string& error);
 
 }  // namespace kelvane

@@ -15,7 +15,7 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
   wine wine64 wine64-preloader xvfb xdotool
   unzip zip icoutils python3 dpkg-dev fonts-dejavu-core
-  osslsigncode openssl
+  osslsigncode openssl python3-pefile
 )
 
 missing=()

@@ -129,8 +129,10 @@ class Builder(BuilderCase):
             qlib = f.read()
         with open(os.path.join(self.temp, "test.zip"), "rb") as f:
             test = f.read()
-        # stub | setup archive | app archive | trailer, with no gaps
-        self.assertGreaterEqual(setup_offset, 1950720)
+        # stub | setup archive | app archive | trailer, with no gaps; the stub
+        # piece is the stub's image rewritten, without its zero padding.
+        self.assertTrue(0 < setup_offset < 1950720, setup_offset)
+        self.assertEqual(package[:2], b"MZ")
         self.assertEqual(package[setup_offset:app_offset], qlib)
         self.assertEqual(package[app_offset:-72], test)
         self.assertEqual(len(package), app_offset + len(test) + 72)

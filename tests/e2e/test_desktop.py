@@ -212,10 +212,14 @@ class Resources(LoaderCase):
         for kind in (RT_MANIFEST, RT_VERSION):
             self.assertEqual(resources(uninstaller, kind), resources(args.vendorsetup, kind), kind)
         self.assertIn(b'level="requireAdministrator"', resources(uninstaller, RT_MANIFEST)[("1", 1031)])
-        # The icon images are the uninstaller's own all the same.
+        # Its icon is the uninstaller's: a group (1, English, as the vendor's
+        # program has none) of exactly the .ico's images.
         images = ico_images(read(args.uninstallicon))
         icons = resources(uninstaller, 3)
-        self.assertEqual(icons[("1", 1033)], images[0])
+        (group,) = resources(uninstaller, 14).values()
+        _, _, count = struct.unpack_from("<HHH", group)
+        ids = [struct.unpack_from("<H", group, 6 + 14 * i + 12)[0] for i in range(count)]
+        self.assertEqual([icons[(str(i), 1033)] for i in ids], images)
 
 
 if __name__ == "__main__":

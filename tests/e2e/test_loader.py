@@ -264,14 +264,19 @@ class HappyPath(LoaderCase):
         config = bytes.fromhex(seen["config_hex"]).decode("utf-8")
         self.assertRegex(config, r'<source path="%s"\s*/>' % re.escape(winpath(path)))
         self.assertIn('<keep a="1"/>', config)
-        # The uninstaller: the setup program with the icons of uninstallicon.ico
-        # as icon images 1 to n, and the last image again up to image 10.
+        # The uninstaller: the setup program (which has no icon of its own)
+        # with an icon group 1 of exactly uninstallicon.ico's images, as
+        # icon images 1 to n.
         uninstaller = os.path.join(self.setup_folder, "uninstall.exe")
         images = ico_images(setup["uninstallicon.ico"])
-        for number in range(1, 11):
+        group = subprocess.run(["wrestool", "-x", "-R", "-t", "14", "-n", "1", uninstaller],
+                               capture_output=True, check=True).stdout
+        self.assertEqual(struct.unpack_from("<H", group, 4)[0], len(images))
+        for number in range(1, len(images) + 1):
+            self.assertEqual(struct.unpack_from("<H", group, 6 + 14 * (number - 1) + 12)[0], number)
             written = subprocess.run(["wrestool", "-x", "-R", "-t", "3", "-n", str(number), uninstaller],
                                      capture_output=True, check=True).stdout
-            self.assertEqual(written, images[min(number, len(images)) - 1], number)
+            self.assertEqual(written, images[number - 1], number)
 
     def test_example_setup_program_installs_the_app_archive(self):
         example = os.path.join(args.build, "example")

@@ -35,7 +35,8 @@ class Builder : public ::testing::Test {
   std::string work = scratch.file("work");
   std::string archives = scratch.file("archives");
   std::string stubpath = scratch.file("stub.exe");
-  std::string stub = "MZ" + noise(20000, 5);
+  std::string stub = fixturestub();
+  std::string image = packagedimage(stub);  // the package's first piece
 };
 
 TEST_F(Builder, WritesStubSetupArchiveAppArchiveAndTrailer) {
@@ -44,14 +45,14 @@ TEST_F(Builder, WritesStubSetupArchiveAppArchiveAndTrailer) {
   std::string setup = archive("qlib.zip"), app = archive("test.zip"), p = package();
   ASSERT_GT(setup.size(), 22u);
   ASSERT_GT(app.size(), 36864u);  // sampled, not plain MD5
-  ASSERT_EQ(p.size(), stub.size() + setup.size() + app.size() + 72);
-  EXPECT_EQ(p.substr(0, stub.size()), stub);
-  EXPECT_EQ(p.substr(stub.size(), setup.size()), setup);  // setup first, although built second
-  EXPECT_EQ(p.substr(stub.size() + setup.size(), app.size()), app);
+  ASSERT_EQ(p.size(), image.size() + setup.size() + app.size() + 72);
+  EXPECT_EQ(p.substr(0, image.size()), image);
+  EXPECT_EQ(p.substr(image.size(), setup.size()), setup);  // setup first, although built second
+  EXPECT_EQ(p.substr(image.size() + setup.size(), app.size()), app);
 
   auto t = packagetrailer::decode(reinterpret_cast<const unsigned char*>(p.data() + p.size() - 72));
-  EXPECT_EQ(t.setup_offset, stub.size());
-  EXPECT_EQ(t.app_offset, stub.size() + setup.size());
+  EXPECT_EQ(t.setup_offset, image.size());
+  EXPECT_EQ(t.app_offset, image.size() + setup.size());
   EXPECT_EQ(std::string(t.setup_digest.begin(), t.setup_digest.end()), sampleddigest(setup));
   EXPECT_EQ(std::string(t.app_digest.begin(), t.app_digest.end()), sampleddigest(app));
 }
@@ -67,8 +68,8 @@ TEST_F(Builder, BuildingTwiceGivesTheSameBytes) {
 TEST_F(Builder, MissingFoldersGiveEmptyArchives) {
   ASSERT_EQ(build(), 0);
   std::string p = package();
-  ASSERT_EQ(p.size(), stub.size() + 22 + 22 + 72);
-  std::string empty = p.substr(stub.size(), 22);
+  ASSERT_EQ(p.size(), image.size() + 22 + 22 + 72);
+  std::string empty = p.substr(image.size(), 22);
   EXPECT_EQ(empty.substr(0, 4), "PK\x05\x06");
   auto t = packagetrailer::decode(reinterpret_cast<const unsigned char*>(p.data() + p.size() - 72));
   EXPECT_EQ(std::string(t.app_digest.begin(), t.app_digest.end()), sampleddigest(empty));
@@ -77,7 +78,31 @@ TEST_F(Builder, MissingFoldersGiveEmptyArchives) {
 TEST_F(Builder, ReplacesAnOlderPackage) {
   writefile(work + fs::separator() + "install_test.exe", noise(100000));
   ASSERT_EQ(build(), 0);
-  EXPECT_EQ(package().size(), stub.size() + 22 + 22 + 72);
+  EXPECT_EQ(package().size(), image.size() + 22 + 22 + 72);
+}
+
+// The package's image is shorter than the stub: archives that would make the
+// package exactly as long as the stub (or that long once signing pads it)
+// get 8 zero bytes before them, or it would run as the builder.
+TEST_F(Builder, APackageNeverHasTheStubsLength) {
+  std::int64_t n = stubsize - std::int64_t(image.size()) - 400;
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    maketree(work, {{"app\\noise.bin", noise(std::size_t(n), 9)}});
+    ASSERT_EQ(build(), 0);
+    std::string p = package();
+    auto t = packagetrailer::decode(reinterpret_cast<const unsigned char*>(p.data() + p.size() - 72));
+    std::int64_t gap = std::int64_t(t.setup_offset) - std::int64_t(image.size());
+    std::int64_t unguarded = std::int64_t(p.size()) - gap;
+    if (unguarded > stubsize - 8 && unguarded <= stubsize) {
+      EXPECT_EQ(gap, 8);
+      EXPECT_EQ(p.substr(image.size(), 8), std::string(8, '\0'));
+      EXPECT_GT(std::int64_t(p.size()), stubsize);
+      return;
+    }
+    EXPECT_EQ(gap, 0) << p.size();
+    n += stubsize - unguarded;
+  }
+  FAIL() << "no package came within 8 bytes of the stub's length";
 }
 
 TEST_F(Builder, FailuresLeaveNoPackageBehind) {
@@ -88,6 +113,7 @@ TEST_F(Builder, FailuresLeaveNoPackageBehind) {
   const failure cases[] = {
       {"archive folder missing", [](Builder& b) { b.archives = b.scratch.file("gone"); }},
       {"package cannot be created", [](Builder& b) { fs::makefolder(b.work + fs::separator() + "install_test.exe"); }},
+      {"a stub whose resources cannot be rewritten", [](Builder& b) { writefile(b.stubpath, "MZ" + noise(20000, 5)); }},
 #ifdef _WIN32
       {"name outside the code page", [](Builder& b) { maketree(b.work, {{"setup\\\xe4\xb8\xad.txt", "x"}}); }},
 #else
@@ -101,6 +127,7 @@ TEST_F(Builder, FailuresLeaveNoPackageBehind) {
     testing::removetree(work);
     fs::makefolder(work);
     archives = scratch.file("archives");
+    writefile(stubpath, stub);
     c.arrange(*this);
     EXPECT_EQ(build(), -1) << c.what;
     // Only the folder that stood in the package's way may remain under its name.

@@ -14,6 +14,8 @@
 #include "package/layout.h"
 #include "platform/environment.h"
 #include "platform/files.h"
+#include "resources/packageresources.h"
+#include "tests/resources/pefixture.h"
 #include "tests/support/scratch.h"
 
 namespace kelvane::testing {
@@ -61,6 +63,25 @@ inline std::string noise(std::size_t n, std::uint32_t seed = 1) {
     c = static_cast<char>(seed >> 16);
   }
   return data;
+}
+
+// A stub the builder can rewrite: a small PE image with an icon and a
+// version resource, zero padding after its last section.
+inline std::string fixturestub() {
+  fixture f = makeimage(encodetree({{"#3", "#1", 1033, "stub icon"},
+                                    {"#14", "#1", 1033, std::string("\0\0\1\0\1\0", 6) + std::string(12, 'g') + "\1\0"},
+                                    {"#16", "#1", 1033, "stub version"}},
+                                   0x2000));
+  return std::string(f.image.begin(), f.image.end());
+}
+
+// What a package starts with when built from `stub` without an icon file or
+// a setup program: the stub's image rewritten, its padding dropped.
+inline std::string packagedimage(const std::string& stub) {
+  std::vector<unsigned char> image(stub.begin(), stub.end());
+  std::string error;
+  if (!setpackageresources(image, nullptr, nullptr, error)) return "cannot rewrite the stub: " + error;
+  return std::string(image.begin(), image.end());
 }
 
 // Runs a scope with another current folder.

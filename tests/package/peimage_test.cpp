@@ -237,7 +237,7 @@ TEST_F(SignedPackage, ModeSelectionDiscountsOnlyAValidTable) {
 }
 
 TEST_F(SignedPackage, BuilderCopiesTheStubWithoutItsSignature) {
-  std::string stub = peimage(0x3000), signedstub = sign(stub, signature(500));
+  std::string stub = fixturestub(), signedstub = sign(stub, signature(500));
   std::string work = scratch.file("work");
   fs::makefolder(work);
   maketree(work, files);
@@ -248,13 +248,12 @@ TEST_F(SignedPackage, BuilderCopiesTheStubWithoutItsSignature) {
   }
   ASSERT_EQ(built, 0);
   std::string package = readfile(work + fs::separator() + "install_test.exe");
-  std::string expected = stub;
-  setdirectory(expected, 0, 0);
-  set32(expected, checksumfield, 0);
-  EXPECT_EQ(package.substr(0, stub.size()), expected);
+  // The image as the unsigned stub gives it: no table, no pointer to one.
+  std::string expected = packagedimage(stub);
+  EXPECT_EQ(package.substr(0, expected.size()), expected);
   EXPECT_EQ(tableat(package), package.size());
   auto trailer = packagetrailer::decode(reinterpret_cast<const unsigned char*>(package.data() + package.size() - 72));
-  EXPECT_EQ(trailer.setup_offset, stub.size());
+  EXPECT_EQ(trailer.setup_offset, expected.size());
   EXPECT_EQ(extracted(package).size(), files.size());
   EXPECT_EQ(extracted(sign(package)).size(), files.size());
 }

@@ -75,7 +75,7 @@ TEST_F(PackageReader, ExtractsWhatTheBuilderWroteByteForByte) {
   fs::makefolder(scratch.file("build"));
   maketree(scratch.file("build"), setup);
   maketree(scratch.file("build"), app);
-  scratch.write("stub.bin", noise(3000, 3));
+  scratch.write("stub.bin", fixturestub());
   int built;
   {
     insidefolder in(scratch.file("build"));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -43,14 +44,14 @@ std::string iconwith(const std::vector<std::uint32_t>& sizes, unsigned type = 1)
   return dir + data;
 }
 
-std::string image(const iconplan& plan, std::size_t i) {
-  return std::string(plan.images[i].begin(), plan.images[i].end());
+std::string image(const iconfile& icon, std::size_t i) {
+  return std::string(icon.images[i].begin(), icon.images[i].end());
 }
 
 class iconfiles : public ::testing::Test {
  protected:
   // Loads the bytes as an icon file from disk.
-  bool load(const std::string& bytes, iconplan& plan, std::string& error) {
+  bool load(const std::string& bytes, iconfile& plan, std::string& error) {
     std::FILE* f = fs::openfile(scratch.write("test.ico", bytes), "rb");
     EXPECT_NE(f, nullptr);
     if (!f) return false;
@@ -67,7 +68,7 @@ TEST_F(iconfiles, ReadsEachImageByItsEntry) {
   std::string bytes = header(2) + direntry({3, 50, 32}) + direntry({4, 40, 48});
   bytes.resize(40, '-');
   bytes += "BBBB" + std::string(6, '-') + "AAA";
-  iconplan plan;
+  iconfile plan;
   std::string error;
   ASSERT_TRUE(load(bytes, plan, error)) << error;
   ASSERT_EQ(plan.entries.size(), 2u);
@@ -80,57 +81,51 @@ TEST_F(iconfiles, ReadsEachImageByItsEntry) {
 }
 
 TEST_F(iconfiles, TakesACursorFileAsAnIcon) {
-  iconplan plan;
+  iconfile plan;
   std::string error;
   ASSERT_TRUE(load(iconwith({5}, /*type=*/2), plan, error)) << error;
   EXPECT_EQ(image(plan, 0), "aaaaa");
 }
 
-// Which image every identifier holds, for n images: 1..n in order, then
-// |10 - n| copies of the last.
-TEST(iconplanning, FillsTenIdentifiersAndCopiesTheLastImage) {
+// The group directory lists exactly the icon's images, as its directory
+// declares them and in its order, each under the lowest free identifier.
+TEST(iconplanning, GroupDirectoryDescribesExactlyTheImages) {
+  iconfile icon;
+  icon.entries = {{0, 0, 0, 0, 1, 32, 70000, 0}, {16, 16, 16, 0, 1, 4, 296, 0}, {48, 32, 0, 7, 0, 0, 3000, 0}};
+  icon.images.resize(3);
   struct row {
-    std::size_t count;
-    std::vector<std::size_t> images;  // images[k] is the image of identifier k + 1
-  } rows[] = {
-      {1, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-      {3, {0, 1, 2, 2, 2, 2, 2, 2, 2, 2}},
-      {9, {0, 1, 2, 3, 4, 5, 6, 7, 8, 8}},
-      {10, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}},
-      {11, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 10}},
-      {12, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 11, 11}},
-  };
+    std::set<std::uint16_t> taken;
+    std::vector<std::uint16_t> ids;
+  } rows[] = {{{}, {1, 2, 3}}, {{1, 3}, {2, 4, 5}}, {{2, 50, 51, 52}, {1, 3, 4}}};
   for (const row& r : rows) {
-    std::vector<iconentry> entries(r.count, iconentry{16, 16, 0, 0, 1, 32, 100, 0});
-    std::vector<iconresource> plan;
+    iconplan plan;
     std::string error;
-    ASSERT_TRUE(planiconresources(entries, plan, error)) << r.count << ": " << error;
-    ASSERT_EQ(plan.size(), r.images.size()) << r.count;
-    for (std::size_t k = 0; k < plan.size(); ++k) {
-      EXPECT_EQ(plan[k].id, k + 1) << r.count;
-      EXPECT_EQ(plan[k].image, r.images[k]) << r.count << " images, identifier " << k + 1;
+    ASSERT_TRUE(planicon(icon, r.taken, plan, error)) << error;
+    EXPECT_EQ(plan.ids, r.ids);
+    std::string expected = le16(0) + le16(1) + le16(3);
+    for (std::size_t i = 0; i < 3; ++i) {
+      const iconentry& e = icon.entries[i];
+      expected += std::string{char(e.width), char(e.height), char(e.colorcount), char(e.reserved)} + le16(e.planes) +
+                  le16(e.bitcount) + le32(e.bytesinres) + le16(r.ids[i]);
     }
+    EXPECT_EQ(std::string(plan.group.begin(), plan.group.end()), expected);
+    EXPECT_EQ(icongroupids(plan.group), r.ids);
   }
 }
 
-TEST(iconplanning, KeepsIdentifiersAndSizeWithinBounds) {
-  auto entries = [](std::size_t count, std::uint32_t size) {
-    return std::vector<iconentry>(count, iconentry{16, 16, 0, 0, 1, 32, size, 0});
-  };
-  std::vector<iconresource> plan;
+TEST(iconplanning, RefusedWhenNoIdentifierIsFree) {
+  iconfile icon;
+  icon.entries.resize(2);
+  icon.images.resize(2);
+  std::set<std::uint16_t> taken;
+  for (std::uint32_t id = 1; id <= 0xFFFF; ++id)
+    if (id != 700) taken.insert(std::uint16_t(id));
+  iconplan plan;
   std::string error;
-  // 32772 images end at identifier 2 * 32772 - 10 = 65534; 32773 would need 65536.
-  EXPECT_TRUE(planiconresources(entries(32772, 1), plan, error)) << error;
-  EXPECT_EQ(plan.back().id, 65534);
-  EXPECT_FALSE(planiconresources(entries(32773, 1), plan, error));
-  EXPECT_EQ(error, "the icon file has too many images");
-  EXPECT_TRUE(plan.empty());
-  EXPECT_FALSE(planiconresources({}, plan, error));
-  // The copies count: one 7 MiB image written ten times is over the bound,
-  // although the file itself would be small enough.
-  EXPECT_FALSE(planiconresources(entries(1, 7u << 20), plan, error));
-  EXPECT_EQ(error, "the icon file's images are too large");
-  EXPECT_TRUE(planiconresources(entries(1, 6u << 20), plan, error)) << error;
+  EXPECT_FALSE(planicon(icon, taken, plan, error));
+  EXPECT_EQ(error, "the executable has no free icon identifiers left");
+  EXPECT_TRUE(plan.ids.empty());
+  EXPECT_TRUE(icongroupids({0, 0, 1, 0, 5, 0}).empty());  // five entries declared, none stored
 }
 
 TEST_F(iconfiles, RefusesMalformedFiles) {
@@ -153,11 +148,29 @@ TEST_F(iconfiles, RefusesMalformedFiles) {
       {"empty image", header(1) + direntry({0, 22}), "image 1 is empty"},
   };
   for (const row& r : rows) {
-    iconplan plan;
+    iconfile plan;
     std::string error;
     EXPECT_FALSE(load(r.bytes, plan, error)) << r.what;
     EXPECT_EQ(error, r.error) << r.what;
     EXPECT_TRUE(plan.images.empty()) << r.what;
+  }
+}
+
+// Entries may share bytes in a crafted file: what they would put into an
+// executable counts, not the file's size.
+TEST(iconfilebounds, ImagesTogetherStayWithinTheBound) {
+  std::uint32_t each = 33u << 20;  // two uses pass 64 MiB, one does not
+  for (unsigned count : {1u, 2u}) {
+    std::string bytes = header(count);
+    for (unsigned i = 0; i < count; ++i) bytes += direntry({each, 0});
+    bytes.resize(each, 'x');
+    iconfile icon;
+    std::string error;
+    bool ok = parseiconfile(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), icon, error);
+    EXPECT_EQ(ok, count == 1) << count;
+    if (!ok) {
+      EXPECT_EQ(error, "the icon file's images are too large");
+    }
   }
 }
 
