@@ -144,6 +144,31 @@ class Identity(unittest.TestCase):
                                                           "setup/LoaderIcon.ico": icon_of(2), "app/a.txt": b"a"})
 
 
+    def test_a_terminal_gets_one_progress_line(self):
+        import pty
+        work = os.path.join(self.dir, "progress")
+        make_tree(work, {"setup/config.xml": b"<root/>", "app/a.txt": b"a" * 3000, "app/b/c.bin": os.urandom(5000)})
+        master, slave = pty.openpty()
+        native = subprocess.Popen([args.native, "build", work, "--stub", args.stub], stdout=slave, stderr=slave)
+        os.close(slave)
+        out = b""
+        while True:
+            try:
+                chunk = os.read(master, 65536)
+            except OSError:
+                break
+            if not chunk:
+                break
+            out += chunk
+        os.close(master)
+        self.assertEqual(native.wait(timeout=60), 0, out)
+        text = out.decode("utf-8", "replace")
+        self.assertIn("\r3 of 3 files, 0.0 of 0.0 MB", text)
+        self.assertNotIn("filelist", text)  # no line per file
+        self.assertNotIn("isLargeFile", text)
+        self.assertIn("zipfile", text)      # the other log lines stay
+
+
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
