@@ -1,5 +1,8 @@
 # zlib, minizip and GoogleTest, all from Debian's packages.
-if(WIN32)
+# KELVANE_STATIC_DEPS (the release preset) compiles zlib and minizip from the
+# same sources into the native program, so that it runs where neither is installed.
+option(KELVANE_STATIC_DEPS "Compile zlib and minizip from Debian's sources into the programs" OFF)
+if(WIN32 OR KELVANE_STATIC_DEPS)
   # zlib from Debian's zlib source package (fetched with minizip's sources by
   # scripts/fetch-minizip.sh), compiled here rather than taken as Debian's
   # mingw libz.a: the builder's time is almost all deflate at level 9, and
@@ -23,7 +26,7 @@ else()
   find_package(ZLIB REQUIRED)
 endif()
 
-if(WIN32 OR KELVANE_FUZZ)
+if(WIN32 OR KELVANE_FUZZ OR KELVANE_STATIC_DEPS)
   # Debian ships no mingw minizip: build minizip's own sources, fetched from
   # Debian's zlib source package by scripts/fetch-minizip.sh. The fuzz build
   # uses them too, so that the reader's coverage includes minizip's.

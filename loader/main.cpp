@@ -15,5 +15,12 @@ int wmain(int argc, wchar_t** argv) {
   return kelvane::startup(args);
 }
 #else
-int main(int argc, char** argv) { return kelvane::startup({argv, argv + argc}); }
+#include "loader/buildcommand.h"
+
+// Natively the program is mostly the builder command; the loader's steps
+// still run without a window for a package.
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv, argv + argc);
+  return kelvane::isbuildcommand(args) ? kelvane::buildcommand(args) : kelvane::startup(args);
+}
 #endif

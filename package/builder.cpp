@@ -7,6 +7,7 @@
 #include "package/filelist.h"
 #include "package/layout.h"
 #include "package/peimage.h"
+#include "package/treecheck.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "resources/packageresources.h"
@@ -15,7 +16,6 @@ namespace kelvane {
 
 namespace {
 
-const char* const packagename = "install_test.exe";
 constexpr std::int64_t positionlimit = std::int64_t(1) << 31;  // trailer offsets are signed 32-bit positions
 
 // Copies `from`, from where it stands to its end, onto `to`. Large reads and
@@ -41,6 +41,14 @@ bool readunsigned(std::FILE* stub, std::vector<unsigned char>& image) {
 
 // One archive from one folder. A folder that does not exist gives an empty
 // archive; one that exists but cannot be walked completely is a failure.
+// Every name of both folders that cannot be archived, listed before the
+// build starts, so that one run names them all. Totals for a progress line.
+bool treeacceptable(const buildoptions& options, treereport& report) {
+  for (const char* folder : {"app", "setup"}) checktree(folder, options.codepage, report);
+  for (const std::string& refused : report.refused) std::printf("Refused %s\n", refused.c_str());
+  return report.refused.empty();
+}
+
 bool writearchive(datazip& writer, const std::string& archive, const std::string& folder) {
   writer.setzipname(archive);
   bool opened = writer.zipfopen();
@@ -67,19 +75,22 @@ bool keepapartfromstub(std::FILE* package, std::FILE* setup, std::FILE* app) {
 
 class packagebuild {
  public:
-  explicit packagebuild(std::FILE* ownfile) : own_(ownfile) {}
+  packagebuild(std::FILE* ownfile, const buildoptions& options)
+      : own_(ownfile), packagename_(options.output), options_(options) {}
   ~packagebuild() {
     for (std::FILE* f : {own_, package_, setup_, app_})
       if (f) std::fclose(f);
   }
 
-  int run(ui::screensize screen, const std::string& archivefolder);
+  int run(ui::screensize screen);
 
  private:
   int fail(const char* format, const char* name);
   bool archivesfit();
 
   std::FILE* own_ = nullptr;
+  const std::string packagename_;
+  const buildoptions& options_;
   std::FILE* package_ = nullptr;
   std::FILE* setup_ = nullptr;
   std::FILE* app_ = nullptr;
@@ -90,7 +101,7 @@ int packagebuild::fail(const char* format, const char* name) {
   std::printf(format, name);
   if (package_) std::fclose(package_);
   package_ = nullptr;
-  if (started_) fs::removefile(packagename);
+  if (started_) fs::removefile(packagename_);
   ui::hidewaiting();
   return -1;
 }
@@ -101,8 +112,14 @@ bool packagebuild::archivesfit() {
   return stub >= 0 && setup >= 0 && app >= 0 && stub + setup + app < positionlimit;
 }
 
-int packagebuild::run(ui::screensize screen, const std::string& archivefolder) {
+int packagebuild::run(ui::screensize screen) {
+  const std::string archivefolder = options_.archivefolder.empty() ? tonarrow(fs::temppath()) : options_.archivefolder;
   const std::string apppath = archivefolder + "test.zip", setuppath = archivefolder + "qlib.zip";
+  const char* packagename = packagename_.c_str();
+
+  treereport tree;
+  if (!treeacceptable(options_, tree)) return fail("Build of %s stopped.\n", packagename);
+  if (options_.progress) options_.progress->begin(tree.files, tree.bytes);
 
   package_ = fs::openfile(packagename, "wb");
   if (!package_) return fail("Open %s failed!\n", packagename);
@@ -128,8 +145,11 @@ int packagebuild::run(ui::screensize screen, const std::string& archivefolder) {
   if (!written || closed != 0) return fail("Write %s failed!\n", packagename);
 
   datazip writer;
-  if (!writearchive(writer, apppath, "app")) return fail("Build of %s stopped.\n", packagename);
-  if (!writearchive(writer, setuppath, "setup")) return fail("Build of %s stopped.\n", packagename);
+  writer.setcodepage(options_.codepage);
+  writer.setprogress(options_.progress);
+  bool archived = writearchive(writer, apppath, "app") && writearchive(writer, setuppath, "setup");
+  if (options_.progress) options_.progress->end();
+  if (!archived) return fail("Build of %s stopped.\n", packagename);
 
   package_ = fs::openfile(packagename, "ab+");
   if (!package_) return fail("Open %s failed!\n", packagename);
@@ -164,12 +184,23 @@ int packagebuild::run(ui::screensize screen, const std::string& archivefolder) {
 
 }  // namespace
 
-int buildpackage(std::FILE* ownfile, ui::screensize screen, const std::string& archivefolder) {
-  return packagebuild(ownfile).run(screen, archivefolder);
-}
-
-int buildpackage(std::FILE* ownfile, ui::screensize screen) {
-  return buildpackage(ownfile, screen, tonarrow(fs::temppath()));
+int buildpackage(std::FILE* ownfile, ui::screensize screen, const buildoptions& options) {
+  // The folder's own files are reached by relative names, as the archives
+  // store them; every other path is taken as given or made whole first.
+  const std::string saved = fs::currentfolder();
+  buildoptions inside = options;
+  if (!options.archivefolder.empty()) inside.archivefolder = fs::absolutepath(options.archivefolder);
+  if (!options.folder.empty()) {
+    inside.output = fs::absolutepath(fs::joinpath(options.folder, options.output));
+    if (!fs::changefolder(options.folder)) {
+      std::printf("Folder %s cannot be entered!\n", options.folder.c_str());
+      if (ownfile) std::fclose(ownfile);
+      return -1;
+    }
+  }
+  int result = packagebuild(ownfile, inside).run(screen);
+  if (!options.folder.empty()) fs::changefolder(saved);
+  return result;
 }
 
 }  // namespace kelvane

@@ -1,5 +1,5 @@
 // Builder mode: turns the current folder's "app" and "setup" into
-// "install_test.exe": the stub with the loader icon (and the setup program's
+// the package (by default "install_test.exe"): the stub with the loader icon (and the setup program's
 // version resource, when it has one), the setup archive, the app archive and
 // the 72-byte trailer that locates and digests them.
 #pragma once
@@ -10,6 +10,19 @@
 #include "platform/ui.h"
 
 namespace kelvane {
+
+class archiveprogress;
+
+// What builder mode builds from, and where to. Builder mode takes the
+// defaults; the native build command sets them from its options.
+struct buildoptions {
+  std::string folder;                         // holds "app" and "setup"; empty: the current folder
+  std::string output = "install_test.exe";    // the package, relative to `folder` unless absolute
+  std::string archivefolder;                  // for "test.zip" and "qlib.zip", ending with a separator;
+                                              // empty: the temporary folder
+  unsigned codepage = 0;                      // of the names in the archives; 0: the system's ANSI code page
+  archiveprogress* progress = nullptr;        // shown instead of a log line per file
+};
 
 // `ownfile` is the stub, open for binary reading at its start; it is closed
 // here. The package begins with the stub's image as the portable resource
@@ -27,7 +40,11 @@ namespace kelvane {
 // (the trailer holds 31-bit positions) or any write into it fails, the
 // incomplete "install_test.exe" is removed. A missing "app" or "setup" folder
 // is not a failure: its archive is simply empty.
-int buildpackage(std::FILE* ownfile, ui::screensize screen);
-int buildpackage(std::FILE* ownfile, ui::screensize screen, const std::string& archivefolder);
+//
+// Before anything is written, both folders are checked (treecheck.h): a tree
+// with names that Windows cannot hold or the code page cannot store is
+// refused, every such name listed, and no package is written. While it runs
+// the builder works inside `folder` (the process's current folder).
+int buildpackage(std::FILE* ownfile, ui::screensize screen, const buildoptions& options = {});
 
 }  // namespace kelvane

@@ -9,6 +9,7 @@
 #include "common/log.h"
 #include "package/deflatepool.h"
 #include "package/zipio.h"
+#include "platform/codepage.h"
 #include "platform/processors.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -47,7 +48,7 @@ int threadcount(int asked) {
 // entries whose blocks are in it.
 struct datazip::pipeline {
   struct entry {
-    std::string stored;  // the entry name in the ANSI code page
+    std::string stored;  // the entry name in the archive's code page
     std::string path;    // as given, for messages
     std::string name;    // without leading separators, for messages
     std::uint64_t size = 0;
@@ -113,7 +114,7 @@ int datazip::isLargeFile(const std::string& path) {
 // writer's thread or a worker, so each file is opened once), and whether an
 // entry without zip64 holds that size; -1 means it could not be measured.
 int datazip::islarge(const std::string& path, std::int64_t size) {
-  KLOG("datazip::isLargeFile", "File : %s is %lld bytes\n", path.c_str(), static_cast<long long>(size));
+  if (!progress_) KLOG("datazip::isLargeFile", "File : %s is %lld bytes\n", path.c_str(), static_cast<long long>(size));
   return size < 0 || size >= largefile ? 1 : 0;
 }
 
@@ -143,32 +144,32 @@ bool datazip::putlargefile(const std::string& path, const std::string& name) {
   std::FILE* file = fs::openfile(fs::nativepath(name), "rb");
   if (!file) {
     KLOG("datazip::putfileinzip", "error in opening %s\n", name.c_str());
-    lasterror_ = -1;
+    markreadfailed();
     return false;
   }
   std::string stored;
+  std::int64_t size = fs::filesize(file);
+  readstatus read = readstatus::failed;
   bool queued = false;
-  if (islarge(name, fs::filesize(file))) {
+  if (islarge(name, size)) {
     KLOG("datazip::putfileinzip", "%s is 4 GiB or larger, or cannot be measured\n", name.c_str());
-    lasterror_ = -1;
+    markreadfailed();
   } else if (queueable(name, stored)) {
     pipeline_->entries.push_back({stored, path, name});
     queued = true;
+    read = readentry(file, size);
   }
-  bool read = queued && readentry(file);
   std::fclose(file);
-  if (queued && !read) {
-    KLOG("datazip::putfileinzip", "error in reading %s\n", path.c_str());
-    lasterror_ = -1;
-  }
-  return read && !writefailed_ && !readfailed_;
+  if (queued && read != readstatus::read) readfailed(path, read == readstatus::changed);
+  return read == readstatus::read && !writefailed_ && !readfailed_;
 }
 
 // The checks an entry passes before anything of it is queued: a name the
-// ANSI code page holds (`stored` receives it) and an archive that takes it.
+// code page holds (`stored` receives it) and an archive that takes it.
 bool datazip::queueable(const std::string& name, std::string& stored) {
-  if (!narrowtoacp(name, stored)) {
-    KLOG("datazip::putfileinzip", "name %s does not fit the ANSI code page\n", name.c_str());
+  if (!narrowtocodepage(name, codepage_, stored)) {
+    KLOG("datazip::putfileinzip", "name %s does not fit the ANSI code page (%u)\n", name.c_str(),
+         codepage_ ? codepage_ : codepage::ansicodepage());
     lasterror_ = -1;
     return false;
   }
@@ -185,19 +186,19 @@ void datazip::submit(std::unique_ptr<deflateblock> block) {
   pipeline_->pool.submit(std::move(block));
 }
 
-// Hands the file to the pool block by block. After a read error the entry
-// is ended behind the blocks read completely, so the archive stays well formed.
-bool datazip::readentry(std::FILE* file) {
-  std::int64_t expected = fs::filesize(file);
+// Hands the file to the pool block by block, `size` bytes as measured when
+// it was opened. After a failure the entry is ended behind the blocks read
+// completely, so the archive stays well formed.
+readstatus datazip::readentry(std::FILE* file, std::int64_t size) {
   std::vector<unsigned char> tail;
   for (;;) {
     auto block = std::make_unique<deflateblock>();
-    bool read = readblock(file, tail, expected, *block);
-    if (!read) {
+    readstatus read = readblock(file, tail, size, *block);
+    if (read != readstatus::read) {
       block = std::make_unique<deflateblock>();  // an empty last block ends the stream
       block->last = true;
     }
-    expected -= static_cast<std::int64_t>(block->datasize());
+    size -= static_cast<std::int64_t>(block->datasize());
     if (!block->last) tail = nexttail(*block);
     bool last = block->last;
     submit(std::move(block));
@@ -244,10 +245,8 @@ void datazip::writeoldest() {
       writefailed(closed);
     }
   }
-  if (block->readfailed) {
-    KLOG("datazip::putfileinzip", "error in reading %s\n", entry.path.c_str());
-    markreadfailed();
-  }
+  if (block->readfailed) readfailed(entry.path, block->changed);
+  if (progress_) progress_->entrywritten(entry.size);
   pipeline_->entries.pop_front();
 }
 
@@ -274,8 +273,15 @@ void datazip::writefailed(int error) {
   lasterror_ = error;
 }
 
-// A file read on a worker failed: the build cannot be complete, which this or
-// a later call, or closezipfile, reports.
+// A file could not be read completely, or changed while it was read.
+void datazip::readfailed(const std::string& path, bool changed) {
+  if (changed) KLOG("datazip::putfileinzip", "%s changed while it was read\n", path.c_str());
+  else KLOG("datazip::putfileinzip", "error in reading %s\n", path.c_str());
+  markreadfailed();
+}
+
+// A file could not be archived: the archive cannot be complete, which this
+// or a later call, or closezipfile, reports.
 void datazip::markreadfailed() {
   readfailed_ = true;
   lasterror_ = -1;

@@ -19,6 +19,17 @@
 namespace kelvane {
 
 struct deflateblock;
+enum class readstatus;
+
+// Told of the files a build will archive, then of each entry as it is
+// written into its archive, with its file's size, then of the end.
+class archiveprogress {
+ public:
+  virtual ~archiveprogress() = default;
+  virtual void begin(std::uint64_t files, std::uint64_t bytes) = 0;
+  virtual void entrywritten(std::uint64_t bytes) = 0;
+  virtual void end() = 0;
+};
 
 class datazip {
  public:
@@ -28,6 +39,15 @@ class datazip {
   datazip& operator=(const datazip&) = delete;
 
   void setzipname(std::string name) { name_ = std::move(name); }  // UTF-8 path of the next archive
+
+  // The code page of the entry names stored from now on; 0 (the default) is
+  // the system's ANSI code page, which is what the loader reads them with.
+  void setcodepage(unsigned codepage) { codepage_ = codepage; }
+
+  // With a progress listener the per-file log lines (sizes here, paths in the
+  // tree walk) are left out: the listener shows the progress instead.
+  void setprogress(archiveprogress* progress) { progress_ = progress; }
+  archiveprogress* progress() const { return progress_; }
 
   // Worker threads for the next archive; 0 (the default) means one for each
   // processor the process may run on, at most 16.
@@ -49,8 +69,10 @@ class datazip {
   // current folder) under that name without its leading separators. A path
   // ending in a separator is a folder: nothing is added and the result is
   // true. False when the entry could not be queued completely: the name does
-  // not fit the ANSI code page, the file is too large, cannot be opened or
-  // fails to read (its entry then ends after the blocks read in full). A file
+  // not fit the code page, the file is too large, cannot be opened, fails to
+  // read, or its size changes while it is read (its entry then ends after the
+  // blocks read in full; a file that changes fails rather than being stored
+  // with sizes that do not match its data). A file
   // of one block or less is opened and read on a worker, so its open or read
   // failure shows on a later call or at closezipfile, like a write failure:
   // entries are written as their blocks come back from the workers, and once
@@ -61,22 +83,25 @@ class datazip {
 
  private:
   struct pipeline;
-  static int islarge(const std::string& path, std::int64_t size);
+  int islarge(const std::string& path, std::int64_t size);
   bool putlargefile(const std::string& path, const std::string& name);
   bool queueable(const std::string& name, std::string& stored);
-  bool readentry(std::FILE* file);
+  readstatus readentry(std::FILE* file, std::int64_t size);
   void submit(std::unique_ptr<deflateblock> block);
   void writeoldest();
   bool sourceread(const deflateblock& block, const std::string& name);
   void writefailed(int error);
+  void readfailed(const std::string& path, bool changed);
   void markreadfailed();
 
   void* archive_ = nullptr;  // minizip zipFile
   std::string name_;
   int lasterror_ = 0;
   int threads_ = 0;
+  unsigned codepage_ = 0;
+  archiveprogress* progress_ = nullptr;
   bool writefailed_ = false;  // the open archive refused an entry or a write
-  bool readfailed_ = false;   // a worker could not open or read a file
+  bool readfailed_ = false;   // a file could not be opened or read, or changed meanwhile
   std::unique_ptr<pipeline> pipeline_;
 };
 

@@ -63,22 +63,27 @@ class compressor {
     return true;
   }
 
-  // A source file, block after block into one stream; a read error ends the
+  // A source file, block after block into one stream; a failure ends the
   // stream behind the blocks read in full, as for blocks given one by one.
+  // The file must still have the size it was listed with: a larger one does
+  // not belong on a worker, and a file that changes is not archived.
   void runfile(deflateblock& job) {
     std::FILE* file = fs::openfile(job.source, "rb");
     job.opened = file != nullptr;
     job.compressed = true;
     if (!file) return;
     job.measured = fs::filesize(file);
-    std::int64_t expected = job.measured;
+    std::int64_t left = job.measured;
+    const bool aslisted = job.measured == static_cast<std::int64_t>(job.listed);
     std::vector<unsigned char> tail, next;
     for (bool first = true;; first = false) {
       deflateblock part;
-      if (!readblock(file, tail, expected, part) || job.size + part.datasize() > wholefilelimit) {
+      readstatus status = aslisted ? readblock(file, tail, left, part) : readstatus::changed;
+      if (status != readstatus::read) {
         part = deflateblock{};  // an empty last block ends the stream
         part.last = true;
         job.readfailed = true;
+        job.changed = status == readstatus::changed;
       }
       if (!part.last) next = nexttail(part);  // before run() releases the input
       run(part);
@@ -92,7 +97,7 @@ class compressor {
       job.size += part.size;
       if (first) job.text = part.text;
       if (part.last) break;
-      expected -= static_cast<std::int64_t>(part.size);
+      left -= static_cast<std::int64_t>(part.size);
       tail = std::move(next);
     }
     std::fclose(file);
@@ -105,30 +110,18 @@ class compressor {
 
 }  // namespace
 
-bool readblock(std::FILE* file, const std::vector<unsigned char>& tail, std::int64_t expected, deflateblock& block) {
+readstatus readblock(std::FILE* file, const std::vector<unsigned char>& tail, std::int64_t left, deflateblock& block) {
   block.input = tail;
   block.primer = tail.size();
-  std::size_t want = static_cast<std::size_t>(std::clamp<std::int64_t>(expected, 0, blocksize));
+  std::size_t want = static_cast<std::size_t>(std::clamp<std::int64_t>(left, 0, blocksize));
   block.input.resize(block.primer + want);
   std::size_t got = std::fread(block.input.data() + block.primer, 1, want, file);
-  if (got == want && want < blocksize) {
-    int next = std::fgetc(file);
-    if (next != EOF) {  // longer than measured
-      block.input.resize(block.primer + blocksize);
-      block.input[block.primer + got++] = static_cast<unsigned char>(next);
-      got += std::fread(block.input.data() + block.primer + got, 1, blocksize - got, file);
-    }
-  }
   block.input.resize(block.primer + got);
-  if (got == blocksize) {
-    // A full block ends the file when nothing follows it.
-    int next = std::fgetc(file);
-    if (next != EOF) std::ungetc(next, file);
-    block.last = next == EOF;
-  } else {
-    block.last = true;
-  }
-  return !std::ferror(file);
+  block.last = static_cast<std::int64_t>(got) >= left;
+  if (std::ferror(file)) return readstatus::failed;
+  if (got < want) return readstatus::changed;  // ended early: it shrank
+  if (block.last && std::fgetc(file) != EOF) return readstatus::changed;  // it grew
+  return std::ferror(file) ? readstatus::failed : readstatus::read;
 }
 
 std::vector<unsigned char> nexttail(const deflateblock& block) {

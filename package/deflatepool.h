@@ -54,21 +54,24 @@ struct deflateblock {
   bool opened = false;                // false: nothing was read
   std::int64_t measured = -1;         // its size when opened, -1 when it could not be measured
   bool readfailed = false;            // the stream ends behind the blocks read in full
+  bool changed = false;               // ...because the file's size changed after it was listed or opened
 
   std::size_t datasize() const { return input.size() - primer; }
 };
 
-// A source file that has grown past this many bytes since it was chosen to be
-// read whole is not read further and counts as a read failure, so that one
-// worker never holds a large file's output.
-constexpr std::uint64_t wholefilelimit = 16 * blocksize;
+enum class readstatus {
+  read,
+  failed,   // a read error
+  changed,  // the file ended before its size, or holds more than it
+};
 
 // Fills `block` with the next block of `file`, primed with `tail` (the 32 KiB
-// before it, empty at the start). `expected`, the bytes still to come as
-// measured, sizes the buffer so that a small file does not pay for a whole
-// block; a file that grew is still read in full blocks, so the cuts never
-// depend on the measurement. False on a read error.
-bool readblock(std::FILE* file, const std::vector<unsigned char>& tail, std::int64_t expected, deflateblock& block);
+// before it, empty at the start): the next min(`left`, blocksize) bytes, where
+// `left` is what the file still holds by its size when it was opened. The
+// block that takes the last of them is the last, and the file must end there:
+// an entry's sizes are those of the data it holds, and a file that is being
+// written while it is archived fails instead of being stored half old, half new.
+readstatus readblock(std::FILE* file, const std::vector<unsigned char>& tail, std::int64_t left, deflateblock& block);
 
 // The primer of the block after `block`: the last 32 KiB of its input.
 std::vector<unsigned char> nexttail(const deflateblock& block);

@@ -37,7 +37,7 @@ bool filelist::GetAllFileInfoAndZip(const std::string& folder, datazip& writer) 
     KLOG("filelist::GetAllFileInfoAndZip", "Cannot get handle for file %s\n", folder.c_str());
     return false;
   }
-  std::sort(entries.begin(), entries.end(), archivedbefore);
+  archiveorder(entries);
   bool complete = true;
   for (const auto& entry : entries) {
     if (isdotname(entry.name)) continue;
@@ -51,9 +51,13 @@ bool filelist::GetAllFileInfoAndZip(const std::string& folder, datazip& writer) 
       path += "\\";
     }
     complete = writer.putfileinzip(path) && complete;
-    KLOG("filelist::GetAllFileInfoAndZip", "%s\n", path.c_str());
+    if (!writer.progress()) KLOG("filelist::GetAllFileInfoAndZip", "%s\n", path.c_str());
   }
   return complete;
+}
+
+void filelist::archiveorder(std::vector<fs::direntry>& entries) {
+  std::sort(entries.begin(), entries.end(), archivedbefore);
 }
 
 bool filelist::deletepath(std::string folder) {

@@ -5,6 +5,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "platform/files.h"
 
 namespace kelvane {
 
@@ -33,6 +36,9 @@ class filelist {
   // Windows programs (no reparse point), and deleting it removes its target:
   // no Windows program can tell, so there such links are not protected.
   static bool deletepath(std::string folder);
+
+  // A folder's entries in the archive's order (above).
+  static void archiveorder(std::vector<fs::direntry>& entries);
 };
 
 }  // namespace kelvane

@@ -12,6 +12,9 @@
 
 namespace kelvane::codepage {
 
+// The system's ANSI code page: GetACP() on Windows, UTF-8 (65001) elsewhere.
+unsigned ansicodepage();
+
 int multibytetowide(unsigned codepage, const char* source, int sourcebytes, char16_t* output, int capacity);
 
 // `lost` may be null: then no loss is reported.

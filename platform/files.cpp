@@ -10,4 +10,12 @@ std::int64_t filesize(std::FILE* file) {
   return size;
 }
 
+std::string joinpath(const std::string& folder, const std::string& name) {
+  if (isabsolute(name) || folder.empty()) return name;
+  char last = folder.back();
+  return last == '/' || last == separator() ? folder + name : folder + separator() + name;
+}
+
+std::string absolutepath(const std::string& path) { return isabsolute(path) ? path : joinpath(currentfolder(), path); }
+
 }  // namespace kelvane::fs

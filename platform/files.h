@@ -52,6 +52,20 @@ bool changefolder(const std::string& path);
 std::string currentfolder();                 // empty on failure
 bool isfolder(const std::string& path);      // without following a final link
 
+bool isabsolute(const std::string& path);
+// `name` inside `folder`, or `name` itself when it is absolute.
+std::string joinpath(const std::string& folder, const std::string& name);
+// `path` made absolute against the current folder.
+std::string absolutepath(const std::string& path);
+
+// A new, empty folder of this process's own in the temporary folder, ending
+// with a separator; empty when none can be made.
+std::string maketempfolder();
+
+// The running program's own file (Linux: /proc/self/exe; macOS: the loader's
+// record; Windows: the module's file name); empty when it cannot be found.
+std::string ownexecutable();
+
 // The per-user temporary folder, ending with a separator; empty when the
 // system reports none.
 std::u16string temppath();

@@ -35,4 +35,13 @@ bool acptonarrow(std::string_view acp, std::string& narrow);
 // archive entries name the same file.
 std::u16string foldname(std::u16string_view name);
 
+// UTF-8 to the code page `codepage` (0: the system's ANSI code page), as
+// archive entry names are stored. Exact: false for text that is not valid
+// UTF-8 and for any character without a byte sequence of its own in the code
+// page, that is whatever does not convert back to itself. Windows' converter
+// would otherwise store a similar character in its place ("best fit":
+// U+0100 as "A", a fullwidth backslash as a backslash) or "?", and the
+// file would be extracted under another name than it had.
+bool narrowtocodepage(std::string_view narrow, unsigned codepage, std::string& out);
+
 }  // namespace kelvane

@@ -13,6 +13,9 @@ struct screensize {
 
 screensize primaryscreen();
 
+// True when standard output is a terminal, where a line may be rewritten in place.
+bool outputisterminal();
+
 // The builder's "Waiting ..." popup: 180 x 30, left at width / 2 - 90 and top
 // at height / 2 - 90. Shown until hidewaiting(); no message loop runs meanwhile.
 void showwaiting(screensize screen);

@@ -39,6 +39,11 @@ bool widecodepage(unsigned codepage) {
   return codepage == 1200 || codepage == 1201 || codepage == 12000 || codepage == 12001;
 }
 
+// Windows' tables for its code pages 1250 to 1258 give each byte in 0x80 to
+// 0x9F that has no character of its own the C1 control of the same value,
+// both ways; iconv's tables leave those bytes undefined.
+bool c1passthrough(unsigned codepage) { return codepage >= 1250 && codepage <= 1258; }
+
 std::string iconvname(unsigned codepage) {
   for (const auto& n : kNames)
     if (n.codepage == codepage) return n.name;
@@ -97,12 +102,16 @@ void appendunit(std::string& out, char16_t unit) {
 
 }  // namespace
 
+unsigned ansicodepage() { return 65001; }
+
 int multibytetowide(unsigned codepage, const char* source, int sourcebytes, char16_t* output, int capacity) {
   if (sourcebytes <= 0 || capacity < 0 || widecodepage(codepage)) return 0;
   converter cd("UTF-16LE", iconvname(codepage));
   if (!cd.ok()) return 0;
-  std::string bytes = cd.run(source, static_cast<size_t>(sourcebytes), [](const char*, size_t, std::string& out) {
-    appendunit(out, u'\uFFFD');
+  const bool c1 = c1passthrough(codepage);
+  std::string bytes = cd.run(source, static_cast<size_t>(sourcebytes), [c1](const char* at, size_t, std::string& out) {
+    auto byte = static_cast<unsigned char>(*at);
+    appendunit(out, c1 && byte >= 0x80 && byte <= 0x9F ? char16_t(byte) : u'\uFFFD');
     return size_t{1};
   });
   int units = static_cast<int>(bytes.size() / 2);
@@ -124,13 +133,17 @@ int widetomultibyte(unsigned codepage, const char16_t* source, int sourceunits, 
   std::string in;
   in.reserve(static_cast<size_t>(sourceunits) * 2);
   for (int i = 0; i < sourceunits; ++i) appendunit(in, source[i]);
-  const bool utf8 = name == "UTF-8";
+  const bool utf8 = name == "UTF-8", c1 = c1passthrough(codepage);
   bool substituted = false;
   std::string bytes = cd.run(in.data(), in.size(), [&](const char* at, size_t left, std::string& out) {
+    auto unit = [&](size_t i) { return static_cast<unsigned char>(at[2 * i]) | static_cast<unsigned char>(at[2 * i + 1]) << 8; };
+    if (c1 && left >= 2 && unit(0) >= 0x80 && unit(0) <= 0x9F) {
+      out.push_back(static_cast<char>(unit(0)));
+      return size_t{2};
+    }
     out += utf8 ? "\xEF\xBF\xBD" : "?";
     substituted = true;
     // One default character per character: a surrogate pair is skipped whole.
-    auto unit = [&](size_t i) { return static_cast<unsigned char>(at[2 * i]) | static_cast<unsigned char>(at[2 * i + 1]) << 8; };
     if (left >= 4 && unit(0) >= 0xD800 && unit(0) < 0xDC00 && unit(1) >= 0xDC00 && unit(1) < 0xE000) return size_t{4};
     return left < 2 ? left : size_t{2};
   });

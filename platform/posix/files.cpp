@@ -5,7 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
+
+#ifdef __APPLE__
+#include <mach-o/dyld.h>
+#endif
 
 #include "platform/text.h"
 
@@ -83,6 +89,31 @@ bool removelink(const std::string& path) { return kindof(path) == pathkind::link
 bool isfolder(const std::string& path) {
   struct stat st {};
   return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool isabsolute(const std::string& path) { return !path.empty() && path[0] == '/'; }
+
+std::string maketempfolder() {
+  std::string pattern = tonarrow(temppath()) + "kelvane-XXXXXX";
+  if (!mkdtemp(pattern.data())) return {};
+  return pattern + "/";
+}
+
+std::string ownexecutable() {
+#ifdef __APPLE__
+  std::uint32_t size = 0;
+  _NSGetExecutablePath(nullptr, &size);
+  std::string path(size, '\0');
+  if (_NSGetExecutablePath(path.data(), &size) != 0) return {};
+  path.resize(std::strlen(path.c_str()));
+  char* real = realpath(path.c_str(), nullptr);
+#else
+  char* real = realpath("/proc/self/exe", nullptr);
+#endif
+  if (!real) return {};
+  std::string result(real);
+  std::free(real);
+  return result;
 }
 
 std::u16string temppath() {

@@ -1,5 +1,7 @@
 #include "platform/ui.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "platform/text.h"
@@ -7,6 +9,8 @@
 namespace kelvane::ui {
 
 screensize primaryscreen() { return {}; }
+
+bool outputisterminal() { return isatty(STDOUT_FILENO) == 1; }
 
 void showwaiting(screensize) { std::fputs("Waiting ...\n", stderr); }
 

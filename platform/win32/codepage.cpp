@@ -14,6 +14,8 @@ bool widecodepage(unsigned codepage) {
 
 }  // namespace
 
+unsigned ansicodepage() { return GetACP(); }
+
 int multibytetowide(unsigned codepage, const char* source, int sourcebytes, char16_t* output, int capacity) {
   if (sourcebytes <= 0 || capacity < 0 || widecodepage(codepage)) return 0;
   return MultiByteToWideChar(codepage, 0, source, sourcebytes, reinterpret_cast<wchar_t*>(output), capacity);

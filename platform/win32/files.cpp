@@ -51,6 +51,19 @@ std::int64_t pathsize(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!GetFileAttributesExW(wpath(path).c_str(), GetFileExInfoStandard, &data)) return -1;
   if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -1;
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    // The attributes describe a link itself (a symbolic link reads 0 bytes):
+    // the file it leads to is what will be read.
+    HANDLE file = CreateFileW(wpath(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    LARGE_INTEGER size{};
+    BY_HANDLE_FILE_INFORMATION info{};
+    bool ok = GetFileSizeEx(file, &size) && GetFileInformationByHandle(file, &info) &&
+              !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    CloseHandle(file);
+    return ok ? static_cast<std::int64_t>(size.QuadPart) : -1;
+  }
   return static_cast<std::int64_t>((std::uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
 }
 
@@ -115,6 +128,28 @@ bool isfolder(const std::string& path) {
   DWORD attributes = GetFileAttributesW(wpath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
          !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool isabsolute(const std::string& path) {
+  return (path.size() >= 2 && path[1] == ':') || (!path.empty() && (path[0] == '\\' || path[0] == '/'));
+}
+
+std::string maketempfolder() {
+  std::string base = tonarrow(temppath());
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    std::string path = base + "kelvane-" + std::to_string(GetCurrentProcessId()) + "-" +
+                       std::to_string(GetTickCount64() + attempt);
+    if (_wmkdir(wpath(path).c_str()) == 0) return path + "\\";
+  }
+  return {};
+}
+
+std::string ownexecutable() {
+  std::u16string path(32768, u'\0');
+  DWORD n = GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(path.data()), static_cast<DWORD>(path.size()));
+  if (n == 0 || n >= path.size()) return {};
+  path.resize(n);
+  return tonarrow(path);
 }
 
 std::u16string temppath() { return fetchtext(GetTempPathW); }

@@ -1,7 +1,10 @@
 #include "platform/ui.h"
 
+#include <io.h>
 #include <windows.h>
 #include <tlhelp32.h>
+
+#include <cstdio>
 
 namespace kelvane::ui {
 
@@ -33,6 +36,8 @@ HWND childwindow(DWORD parentid) {
 }  // namespace
 
 screensize primaryscreen() { return {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}; }
+
+bool outputisterminal() { return _isatty(_fileno(stdout)) != 0; }
 
 void showwaiting(screensize screen) {
   waitingpopup = CreateWindowExW(0, L"static", nullptr, WS_POPUP | WS_VISIBLE | WS_DLGFRAME, screen.width / 2 - 90,

@@ -100,7 +100,6 @@ TEST_F(ArchiveTest, PathsBecomeEntryNames) {
       {"sub\\", true, nullptr},            // a folder: no entry
       {"\\", true, nullptr},
       {"a.txt", true, "a.txt"},            // twice: two entries of one name
-      {"missing.txt", false, nullptr},     // and no empty entry of its name
   };
   datazip writer(archive);
   ASSERT_TRUE(writer.zipfopen());
@@ -177,6 +176,17 @@ std::map<std::string, std::string> rawentries(const std::string& path) {
   return entries;
 }
 
+// A link is made to point at `target` (a folder when `folder`).
+bool makelink(const std::string& link, const std::string& target, bool folder) {
+#ifdef _WIN32
+  std::u16string l = towide(link), t = towide(target);
+  return CreateSymbolicLinkW(reinterpret_cast<const wchar_t*>(l.c_str()), reinterpret_cast<const wchar_t*>(t.c_str()),
+                             folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) != 0;
+#else
+  return symlink(target.c_str(), link.c_str()) == 0;
+#endif
+}
+
 TEST_F(ArchiveTest, EveryThreadCountGivesTheSameBytes) {
   const tree files = {{"app\\several.bin", windowed(3 * blocksize + 12345, 3)},
                       {"app\\one block.bin", windowed(blocksize, 4)},
@@ -206,27 +216,89 @@ TEST_F(ArchiveTest, EveryThreadCountGivesTheSameBytes) {
   }
 }
 
-// A file that a worker reads whole (chosen by its size before opening, so it
-// may have grown since) is compressed into the same stream as the same file
-// read and handed over block by block.
+// A file that a worker reads whole (chosen by its size before opening) is
+// compressed into the same stream as the same file read and handed over block
+// by block; one whose size is no longer the listed one is not read at all.
 TEST_F(ArchiveTest, AFileReadWholeOnAWorkerGivesTheStreamOfItsBlocks) {
   const std::string data = windowed(3 * blocksize + 777, 8);
-  writefile("grown.bin", data);
+  writefile("whole.bin", data);
   datazip writer(archive);
   ASSERT_TRUE(writer.zipfopen());
-  ASSERT_TRUE(writer.putfileinzip("grown.bin"));  // larger than a block: read here
+  ASSERT_TRUE(writer.putfileinzip("whole.bin"));  // larger than a block: read here
   ASSERT_TRUE(writer.closezipfile());
 
   deflateblock job;
-  job.source = "grown.bin";
-  job.listed = 100;
+  job.source = "whole.bin";
+  job.listed = data.size();
   job.last = true;
   deflateone(job);
   ASSERT_TRUE(job.opened && job.compressed && !job.readfailed);
   EXPECT_EQ(job.measured, static_cast<std::int64_t>(data.size()));
   EXPECT_EQ(job.size, data.size());
   EXPECT_EQ(job.crc, crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-  EXPECT_EQ(std::string(job.output.begin(), job.output.end()), rawentries(archive).at("grown.bin"));
+  EXPECT_EQ(std::string(job.output.begin(), job.output.end()), rawentries(archive).at("whole.bin"));
+
+  deflateblock grown;
+  grown.source = "whole.bin";
+  grown.listed = 100;
+  grown.last = true;
+  deflateone(grown);
+  EXPECT_TRUE(grown.readfailed && grown.changed);
+  EXPECT_EQ(grown.size, 0u);
+}
+
+// A file is read as far as its size when opened, and must end exactly there:
+// one that shrinks or grows meanwhile is a failure, never an entry whose sizes
+// do not match its data. `left` stands for the size measured at opening.
+TEST_F(ArchiveTest, AFileThatChangesWhileReadFailsItsBlock) {
+  const std::string data = noise(blocksize + 5000, 9);
+  writefile("moving.bin", data);
+  struct { const char* what; std::int64_t left; std::size_t skip; readstatus status; std::size_t got; bool last; } cases[] = {
+      {"as measured, first block", std::int64_t(data.size()), 0, readstatus::read, blocksize, false},
+      {"as measured, last block", 5000, blocksize, readstatus::read, 5000, true},
+      {"shrank", std::int64_t(data.size()) + 10, blocksize, readstatus::changed, 5000, false},
+      {"grew", 4000, blocksize, readstatus::changed, 4000, true},
+      {"grew past an empty file", 0, 0, readstatus::changed, 0, true},
+  };
+  for (const auto& c : cases) {
+    std::FILE* file = fs::openfile("moving.bin", "rb");
+    ASSERT_NE(file, nullptr);
+    ASSERT_TRUE(fs::seek(file, static_cast<std::int64_t>(c.skip), SEEK_SET));
+    deflateblock block;
+    EXPECT_EQ(readblock(file, {}, c.left, block), c.status) << c.what;
+    EXPECT_EQ(block.datasize(), c.got) << c.what;
+    EXPECT_EQ(block.last, c.last) << c.what;
+    std::fclose(file);
+  }
+}
+
+// A file that cannot be opened is a failure of the archive too: every later
+// call and closezipfile say so, whichever thread met it.
+TEST_F(ArchiveTest, AFileThatCannotBeOpenedFailsTheArchive) {
+  writefile("a.txt", "a");
+  datazip writer(archive);
+  ASSERT_TRUE(writer.zipfopen());
+  EXPECT_FALSE(writer.putfileinzip("missing.bin"));  // measured -1: opened on this thread
+  EXPECT_FALSE(writer.putfileinzip("a.txt"));
+  EXPECT_FALSE(writer.closezipfile());
+  EXPECT_EQ(writer.lasterror(), -1);
+  EXPECT_EQ(namesof(readarchive(archive)), std::vector<std::string>{"a.txt"});  // no empty entry for it
+}
+
+// A file reached through a link is sized by the file it leads to, so one over
+// the largest a worker reads whole is archived in full.
+TEST_F(ArchiveTest, AFileThroughALinkIsArchivedWhole) {
+  const std::string data = windowed(17 * blocksize + 99, 10);
+  writefile("target.bin", data);
+  if (!makelink(scratch.file("link.bin"), scratch.file("target.bin"), false)) GTEST_SKIP() << "no symbolic links here";
+  EXPECT_EQ(fs::pathsize("link.bin"), static_cast<std::int64_t>(data.size()));
+  datazip writer(archive);
+  ASSERT_TRUE(writer.zipfopen());
+  EXPECT_TRUE(writer.putfileinzip("link.bin"));
+  ASSERT_TRUE(writer.closezipfile());
+  auto entries = readarchive(archive);
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_TRUE(entries[0].data == data);
 }
 
 // Files of one block or less: the archive minizip writes when it compresses
@@ -269,7 +341,7 @@ TEST_F(ArchiveTest, FilesTooLargeForAnEntryAreRefused) {
   datazip writer(archive);
   ASSERT_TRUE(writer.zipfopen());
   EXPECT_FALSE(writer.putfileinzip("sparse.bin"));  // refused before reading a byte
-  ASSERT_TRUE(writer.closezipfile());
+  EXPECT_FALSE(writer.closezipfile());
 }
 
 TEST_F(ArchiveTest, AReadErrorIsReported) {
@@ -291,6 +363,25 @@ TEST_F(ArchiveTest, AReadErrorIsReported) {
   auto entries = readarchive(archive);
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].name, "proc\\self\\mem");
+  EXPECT_EQ(entries[0].data, "");
+}
+
+TEST_F(ArchiveTest, AFileLongerThanItsSizeFailsTheArchive) {
+  // /proc/self/status measures 0 bytes and holds more.
+  datazip writer(archive);
+  ASSERT_TRUE(writer.zipfopen());
+  bool put = false, closed = false;
+  ::testing::internal::CaptureStdout();
+  {
+    insidefolder root("/");
+    put = writer.putfileinzip("proc\\self\\status");
+    closed = writer.closezipfile();
+  }
+  std::string out = ::testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(closed) << put;
+  EXPECT_NE(out.find("proc\\self\\status changed while it was read"), std::string::npos) << out;
+  auto entries = readarchive(archive);  // still well formed, the entry empty
+  ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].data, "");
 }
 
@@ -347,17 +438,6 @@ TEST_F(TreeWalk, IntitempClearsTheWorkspaceSetupFolder) {
   EXPECT_FALSE(fs::isfolder(scratch.file("ws") + fs::separator() + "setup"));
   EXPECT_EQ(readfile(scratch.file("ws") + fs::separator() + "keep.txt"), "k");
   EXPECT_FALSE(intitemp());  // a first run: no old folder
-}
-
-// A link is made to point at `target` (a folder when `folder`).
-bool makelink(const std::string& link, const std::string& target, bool folder) {
-#ifdef _WIN32
-  std::u16string l = towide(link), t = towide(target);
-  return CreateSymbolicLinkW(reinterpret_cast<const wchar_t*>(l.c_str()), reinterpret_cast<const wchar_t*>(t.c_str()),
-                             folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) != 0;
-#else
-  return symlink(target.c_str(), link.c_str()) == 0;
-#endif
 }
 
 TEST_F(TreeWalk, LinksAreRemovedNeverFollowed) {

@@ -26,7 +26,7 @@ class Builder : public ::testing::Test {
   // Runs the builder in `work` with the stub made above.
   int build() {
     insidefolder in(work);
-    return buildpackage(fs::openfile(stubpath, "rb"), {1920, 1080}, archives + fs::separator());
+    return buildpackage(fs::openfile(stubpath, "rb"), {1920, 1080}, {.archivefolder = archives + fs::separator()});
   }
   std::string package() const { return readfile(work + fs::separator() + "install_test.exe"); }
   std::string archive(const char* name) const { return readfile(archives + fs::separator() + name); }
@@ -118,6 +118,7 @@ TEST_F(Builder, FailuresLeaveNoPackageBehind) {
       {"name outside the code page", [](Builder& b) { maketree(b.work, {{"setup\\\xe4\xb8\xad.txt", "x"}}); }},
 #else
       {"name outside the code page", [](Builder& b) { maketree(b.work, {{"setup\\\xff.txt", "x"}}); }},
+      {"name Windows cannot hold", [](Builder& b) { maketree(b.work, {{"app\\x\\a.txt", "a"}, {"app\\X\\b.txt", "b"}}); }},
       {"package writes fail",
        [](Builder& b) { symlink("/dev/full", (b.work + "/install_test.exe").c_str()); maketree(b.work, {{"app\\x", noise(70000)}}); }},
 #endif

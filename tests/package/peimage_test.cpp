@@ -244,7 +244,7 @@ TEST_F(SignedPackage, BuilderCopiesTheStubWithoutItsSignature) {
   int built;
   {
     insidefolder in(work);
-    built = buildpackage(fs::openfile(scratch.write("stub.exe", signedstub), "rb"), {}, scratch.path() + fs::separator());
+    built = buildpackage(fs::openfile(scratch.write("stub.exe", signedstub), "rb"), {}, {.archivefolder = scratch.path() + fs::separator()});
   }
   ASSERT_EQ(built, 0);
   std::string package = readfile(work + fs::separator() + "install_test.exe");

@@ -79,7 +79,7 @@ TEST_F(PackageReader, ExtractsWhatTheBuilderWroteByteForByte) {
   int built;
   {
     insidefolder in(scratch.file("build"));
-    built = buildpackage(fs::openfile(scratch.file("stub.bin"), "rb"), {}, scratch.path() + fs::separator());
+    built = buildpackage(fs::openfile(scratch.file("stub.bin"), "rb"), {}, {.archivefolder = scratch.path() + fs::separator()});
   }
   ASSERT_EQ(built, 0);
   std::string package = readfile(scratch.file("build") + fs::separator() + "install_test.exe");
