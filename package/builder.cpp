@@ -66,7 +66,7 @@ class packagebuild {
       if (f) std::fclose(f);
   }
 
-  int run(ui::screensize screen, const std::string& archivefolder);
+  int run(const ui::monitor& screen, const std::string& archivefolder);
 
  private:
   int fail(const char* format, const char* name);
@@ -94,7 +94,7 @@ bool packagebuild::archivesfit() {
   return stub >= 0 && setup >= 0 && app >= 0 && stub + setup + app < positionlimit;
 }
 
-int packagebuild::run(ui::screensize screen, const std::string& archivefolder) {
+int packagebuild::run(const ui::monitor& screen, const std::string& archivefolder) {
   const std::string apppath = archivefolder + "test.zip", setuppath = archivefolder + "qlib.zip";
 
   package_ = fs::openfile(packagename, "wb");
@@ -151,11 +151,11 @@ int packagebuild::run(ui::screensize screen, const std::string& archivefolder) {
 
 }  // namespace
 
-int buildpackage(std::FILE* ownfile, ui::screensize screen, const std::string& archivefolder) {
+int buildpackage(std::FILE* ownfile, const ui::monitor& screen, const std::string& archivefolder) {
   return packagebuild(ownfile).run(screen, archivefolder);
 }
 
-int buildpackage(std::FILE* ownfile, ui::screensize screen) {
+int buildpackage(std::FILE* ownfile, const ui::monitor& screen) {
   return buildpackage(ownfile, screen, tonarrow(fs::temppath()));
 }
 

@@ -24,7 +24,7 @@ namespace kelvane {
 // (the trailer holds 31-bit positions) or any write into it fails, the
 // incomplete "install_test.exe" is removed. A missing "app" or "setup" folder
 // is not a failure: its archive is simply empty.
-int buildpackage(std::FILE* ownfile, ui::screensize screen);
-int buildpackage(std::FILE* ownfile, ui::screensize screen, const std::string& archivefolder);
+int buildpackage(std::FILE* ownfile, const ui::monitor& screen);
+int buildpackage(std::FILE* ownfile, const ui::monitor& screen, const std::string& archivefolder);
 
 }  // namespace kelvane

@@ -6,9 +6,11 @@
 
 namespace kelvane::ui {
 
-screensize primaryscreen() { return {}; }
+monitor openingmonitor() { return {}; }
 
-void showwaiting(screensize) { std::fputs("Waiting ...\n", stderr); }
+unsigned windowdpi(void*) { return 96; }
+
+void showwaiting(const monitor&) { std::fputs("Waiting ...\n", stderr); }
 
 void hidewaiting() {}
 

@@ -131,7 +131,7 @@ TEST(Pictures, DecodeWithTheirSizesFramesAndDelays) {
 
 TEST(Pictures, EveryBarFrameIsWholeWithTheHighlightSweepingRightThenBack) {
   // GDI+ composes each frame over the ones before it; draw each into a bitmap.
-  GIFImage* bar = picture<GIFImage>(bar_gif, bar_gif_size);
+  GIFImage* bar = picture<GIFImage>(pictures[0].bar, pictures[0].barsize);
   ASSERT_NE(bar, nullptr);
   std::vector<int> centres;
   for (UINT frame = 0; frame < 21; ++frame) {
@@ -172,7 +172,7 @@ TEST(Pictures, EveryBarFrameIsWholeWithTheHighlightSweepingRightThenBack) {
 
 TEST(Player, PlaysTheBarAtItsPointAndMovesItWhenStartedAgain) {
   testwindow window;
-  GIFImage* bar = picture<GIFImage>(bar_gif, bar_gif_size);
+  GIFImage* bar = picture<GIFImage>(pictures[0].bar, pictures[0].barsize);
   ASSERT_NE(bar, nullptr);
   bar->StartAnimation(window.handle(), 40, 25);
   ASSERT_TRUE(bar->playing());
@@ -211,7 +211,7 @@ TEST(Player, PlaysTheBarAtItsPointAndMovesItWhenStartedAgain) {
 
 TEST(Player, SingleFramePictureStartsNothing) {
   testwindow window;
-  GIFImage* still = picture<GIFImage>(panel_png, panel_png_size);
+  GIFImage* still = picture<GIFImage>(pictures[0].panel, pictures[0].panelsize);
   ASSERT_NE(still, nullptr);
   EXPECT_EQ(still->frames().count(), 1u);
   still->StartAnimation(window.handle(), 0, 0);
@@ -223,7 +223,7 @@ TEST(Player, SingleFramePictureStartsNothing) {
 
 TEST(Player, DestroyingAPlayingBarStopsItsThread) {
   testwindow window;
-  GIFImage* bar = picture<GIFImage>(bar_gif, bar_gif_size);
+  GIFImage* bar = picture<GIFImage>(pictures[0].bar, pictures[0].barsize);
   ASSERT_NE(bar, nullptr);
   bar->StartAnimation(window.handle(), 40, 25);
   pump(200);
@@ -257,7 +257,7 @@ lightarea caption(const testwindow& window) {
 }
 
 TEST(Fade, DarkensThePanelOverWhatTheWindowShowsWithTheCaption) {
-  Gdiplus::Image* panel = picture<Gdiplus::Image>(panel_png, panel_png_size);
+  Gdiplus::Image* panel = picture<Gdiplus::Image>(pictures[0].panel, pictures[0].panelsize);
   ASSERT_NE(panel, nullptr);
   struct {
     const char16_t* family;
@@ -265,7 +265,7 @@ TEST(Fade, DarkensThePanelOverWhatTheWindowShowsWithTheCaption) {
   } cases[] = {{u"DejaVu Sans", true}, {u"No Such Font Kelvane", false}};
   for (const auto& c : cases) {
     testwindow window;
-    fadein(window.handle(), *panel, c.family);
+    fadein(window.handle(), *panel, layoutfor(96), c.family, fadestepms);
     // The middle, below the caption, and the corners outside the curve.
     for (int x : {30, 290, 549}) {
       COLORREF middle = window.pixel(x, 40);
