@@ -12,10 +12,10 @@ const GUID timedimension = {0x6aedbd6d, 0x3fb5, 0x418a, {0x83, 0xa6, 0x7f, 0x45,
 void drawpicture(Gdiplus::Graphics& graphics, Gdiplus::Image& picture, int x, int y, int width, int height,
                  Gdiplus::ImageAttributes* attributes) {
   const int ownwidth = static_cast<int>(picture.GetWidth()), ownheight = static_cast<int>(picture.GetHeight());
+  Gdiplus::ImageAttributes edges;
   if (width != ownwidth || height != ownheight) {
     graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
     graphics.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
-    Gdiplus::ImageAttributes edges;
     if (!attributes) attributes = &edges;
     attributes->SetWrapMode(Gdiplus::WrapModeTileFlipXY);
   }

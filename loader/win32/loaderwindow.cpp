@@ -1,6 +1,7 @@
 // The loader window on Windows: a borderless popup, 580 x 54 at 96 DPI and
-// scaled to its monitor's DPI, that shows the splash while the worker thread extracts, and runs the hand-off to the setup
-// program when the worker sends WM_UNZIPDONE.
+// scaled to its monitor's DPI, that shows the splash while the worker thread
+// extracts, and runs the hand-off to the setup program when the worker sends
+// WM_UNZIPDONE.
 #include "loader/loaderwindow.h"
 
 #include <windows.h>
