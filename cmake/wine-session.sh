@@ -134,6 +134,8 @@ case "$cmd" in
     # output: under a persistent server they outlive the program that starts
     # them, and would keep a test runner's pipes open.
     wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+    # Display scale 100 %, also after a DPI test that was cut short.
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1 </dev/null || true
     ;;
   stop)
     # Each one is waited for: signals only ask, and a start right after must

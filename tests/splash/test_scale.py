@@ -199,6 +199,7 @@ class Scales(unittest.TestCase):
                 self.assertGreaterEqual(top, muldiv(3, dpi) - 1)
                 self.assertLess(bottom, muldiv(25, dpi) - 1, "above the bar")
                 heights.append(bottom - top + 1)
+        sys.stderr.write("caption heights at %s DPI: %s pixels\n" % (", ".join(map(str, DPIS)), heights))
         self.assertEqual(heights, sorted(set(heights)), "the caption grows with the scale: %s" % heights)
         self.assertGreater(heights[-1], 2.5 * heights[0], heights)
 
