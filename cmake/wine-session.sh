@@ -26,18 +26,23 @@ write_env() {
   mv "$envfile.new" "$envfile"
 }
 
+# Bumped whenever the prefix's settings below change: an existing prefix then
+# gets them on its next start.
+settings_version=2
+
 make_prefix() {
   mkdir -p "$build/wine-temp"
   [ -f "$envfile" ] || write_env
-  [ -f "$prefix/.kelvane-ready" ] && return 0
+  [ "$(cat "$prefix/.kelvane-ready" 2>/dev/null)" = "$settings_version" ] && return 0
   exec 9>"$build/wineprefix.lock"
   flock 9
-  [ -f "$prefix/.kelvane-ready" ] && return 0
+  [ "$(cat "$prefix/.kelvane-ready" 2>/dev/null)" = "$settings_version" ] && return 0
   source "$envfile"
-  wineboot -i >/dev/null 2>&1 || true
+  [ -f "$prefix/system.reg" ] || wineboot -i >/dev/null 2>&1 || true
   # No window manager here: do not wait for captioned windows to hide, end a
   # crashing program with a line on stderr instead of a dialog, and take the
   # temporary folder from KELVANE_TEMP (REGEDIT4: hex(2) holds ANSI bytes).
+  # Display scale 100 %: the DPI tests change it for their own runs only.
   cat > "$build/kelvane.reg" <<'REG'
 REGEDIT4
 
@@ -50,10 +55,23 @@ REGEDIT4
 [HKEY_CURRENT_USER\Environment]
 "TEMP"=hex(2):25,4b,45,4c,56,41,4e,45,5f,54,45,4d,50,25,00
 "TMP"=hex(2):25,4b,45,4c,56,41,4e,45,5f,54,45,4d,50,25,00
+
+[HKEY_CURRENT_USER\Control Panel\Desktop]
+"LogPixels"=dword:00000060
 REG
-  wine regedit /S "$(echo "$build/kelvane.reg" | sed 's|/|\\|g; s|^|Z:|')" >/dev/null 2>&1
+  # The splash's caption font family has no font here: wine draws it with
+  # WenQuanYi Micro Hei (fonts-wqy-microhei), which covers its characters.
+  # A value name outside ASCII needs the UTF-16 form of a registry file.
+  { printf '\xff\xfe'
+    printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
+      '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' '"微软雅黑"="WenQuanYi Micro Hei"' |
+      iconv -f UTF-8 -t UTF-16LE
+  } > "$build/kelvane-fonts.reg"
+  for file in kelvane.reg kelvane-fonts.reg; do
+    wine regedit /S "$(echo "$build/$file" | sed 's|/|\\|g; s|^|Z:|')" >/dev/null 2>&1
+  done
   wineserver -w
-  touch "$prefix/.kelvane-ready"
+  echo "$settings_version" > "$prefix/.kelvane-ready"
 }
 
 # wine starts its desktop process when a program first asks for a window, and
@@ -96,9 +114,9 @@ case "$cmd" in
     if [ -z "${DISPLAY:-}" ] && ! { [ -f "$build/xvfb.pid" ] && kill -0 "$(cat "$build/xvfb.pid")" 2>/dev/null; }; then
       # -displayfd picks a free display number and writes it to us; -fbdir keeps
       # the screen in a file (xwd format) that screenshots read without asking
-      # the X server.
+      # the X server. 1920 wide: the splash at 300 % is 1740.
       mkdir -p "$build/xvfb-fb"
-      Xvfb -displayfd 1 -screen 0 1280x1024x24 -wr -nolisten tcp -fbdir "$build/xvfb-fb" \
+      Xvfb -displayfd 1 -screen 0 1920x1200x24 -wr -nolisten tcp -fbdir "$build/xvfb-fb" \
         > "$build/xvfb.display.raw" 2>"$build/xvfb.log" </dev/null &
       echo $! > "$build/xvfb.pid"
       for _ in $(seq 100); do [ -s "$build/xvfb.display.raw" ] && break; sleep 0.1; done
@@ -116,6 +134,8 @@ case "$cmd" in
     # output: under a persistent server they outlive the program that starts
     # them, and would keep a test runner's pipes open.
     wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+    # Display scale 100 %, also after a DPI test that was cut short.
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1 </dev/null || true
     ;;
   stop)
     # Each one is waited for: signals only ask, and a start right after must

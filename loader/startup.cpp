@@ -41,7 +41,7 @@ int startup(const std::vector<std::string>& args) {
   passarguments(args);
   splash::startup();
   splash::LoadSplashImages();
-  ui::screensize screen = ui::primaryscreen();
+  ui::monitor screen = ui::openingmonitor();
   own = args.empty() ? std::string() : args[0];
 
   std::FILE* ownfile = fs::openfile(own, "rb");

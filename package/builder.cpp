@@ -82,7 +82,7 @@ class packagebuild {
       if (f) std::fclose(f);
   }
 
-  int run(ui::screensize screen);
+  int run(const ui::monitor& screen);
 
  private:
   int fail(const char* format, const char* name);
@@ -112,7 +112,7 @@ bool packagebuild::archivesfit() {
   return stub >= 0 && setup >= 0 && app >= 0 && stub + setup + app < positionlimit;
 }
 
-int packagebuild::run(ui::screensize screen) {
+int packagebuild::run(const ui::monitor& screen) {
   const std::string archivefolder = options_.archivefolder.empty() ? tonarrow(fs::temppath()) : options_.archivefolder;
   const std::string apppath = archivefolder + "test.zip", setuppath = archivefolder + "qlib.zip";
   const char* packagename = packagename_.c_str();
@@ -184,7 +184,7 @@ int packagebuild::run(ui::screensize screen) {
 
 }  // namespace
 
-int buildpackage(std::FILE* ownfile, ui::screensize screen, const buildoptions& options) {
+int buildpackage(std::FILE* ownfile, const ui::monitor& screen, const buildoptions& options) {
   // The folder's own files are reached by relative names, as the archives
   // store them; every other path is taken as given or made whole first.
   const std::string saved = fs::currentfolder();

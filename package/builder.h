@@ -45,6 +45,6 @@ struct buildoptions {
 // with names that Windows cannot hold or the code page cannot store is
 // refused, every such name listed, and no package is written. While it runs
 // the builder works inside `folder` (the process's current folder).
-int buildpackage(std::FILE* ownfile, ui::screensize screen, const buildoptions& options = {});
+int buildpackage(std::FILE* ownfile, const ui::monitor& screen, const buildoptions& options = {});
 
 }  // namespace kelvane

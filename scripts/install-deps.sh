@@ -14,7 +14,7 @@ packages=(
   zlib1g-dev libminizip-dev libgtest-dev
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
   wine wine64 wine64-preloader xvfb xdotool
-  unzip zip icoutils python3 dpkg-dev fonts-dejavu-core
+  unzip zip icoutils python3 dpkg-dev fonts-dejavu-core fonts-wqy-microhei
   osslsigncode openssl python3-pefile
 )
 

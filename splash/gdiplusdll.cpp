@@ -84,6 +84,8 @@ KELVANE_FORWARD(GdipSetImageAttributesColorMatrix,
                 (GpImageAttributes * attributes, ColorAdjustType type, BOOL enable, const ColorMatrix* colours,
                  const ColorMatrix* greys, ColorMatrixFlags flags),
                 (attributes, type, enable, colours, greys, flags))
+KELVANE_FORWARD(GdipSetImageAttributesWrapMode, (GpImageAttributes * attributes, WrapMode wrap, ARGB colour, BOOL clamp),
+                (attributes, wrap, colour, clamp))
 
 // Text.
 KELVANE_FORWARD(GdipCreateFontFamilyFromName, (const WCHAR* name, GpFontCollection* fonts, GpFontFamily** family),
@@ -104,6 +106,8 @@ KELVANE_FORWARD(GdipCloneBrush, (GpBrush * brush, GpBrush** clone), (brush, clon
 KELVANE_FORWARD(GdipCreateFromHDC, (HDC dc, GpGraphics** graphics), (dc, graphics))
 KELVANE_FORWARD(GdipDeleteGraphics, (GpGraphics * graphics), (graphics))
 KELVANE_FORWARD(GdipGraphicsClear, (GpGraphics * graphics, ARGB colour), (graphics, colour))
+KELVANE_FORWARD(GdipSetInterpolationMode, (GpGraphics * graphics, InterpolationMode mode), (graphics, mode))
+KELVANE_FORWARD(GdipSetPixelOffsetMode, (GpGraphics * graphics, PixelOffsetMode mode), (graphics, mode))
 KELVANE_FORWARD(GdipDrawImageRectI, (GpGraphics * graphics, GpImage* image, INT x, INT y, INT width, INT height),
                 (graphics, image, x, y, width, height))
 KELVANE_FORWARD(GdipDrawImageRectRectI,

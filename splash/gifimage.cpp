@@ -9,6 +9,20 @@ namespace {
 const GUID timedimension = {0x6aedbd6d, 0x3fb5, 0x418a, {0x83, 0xa6, 0x7f, 0x45, 0x22, 0x9d, 0xc8, 0x72}};
 }  // namespace
 
+void drawpicture(Gdiplus::Graphics& graphics, Gdiplus::Image& picture, int x, int y, int width, int height,
+                 Gdiplus::ImageAttributes* attributes) {
+  const int ownwidth = static_cast<int>(picture.GetWidth()), ownheight = static_cast<int>(picture.GetHeight());
+  Gdiplus::ImageAttributes edges;
+  if (width != ownwidth || height != ownheight) {
+    graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+    graphics.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+    if (!attributes) attributes = &edges;
+    attributes->SetWrapMode(Gdiplus::WrapModeTileFlipXY);
+  }
+  graphics.DrawImage(&picture, Gdiplus::Rect(x, y, width, height), 0, 0, ownwidth, ownheight, Gdiplus::UnitPixel,
+                     attributes);
+}
+
 GIFImage::GIFImage(IStream* stream, BOOL useEmbeddedColorManagement)
     : Gdiplus::Image(stream, useEmbeddedColorManagement) {
   stopevent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -38,10 +52,11 @@ void GIFImage::ReadFrameInfo() {
   frames_ = framecycle(count, std::move(delays));
 }
 
-void GIFImage::StartAnimation(HWND window, int x, int y) {
+void GIFImage::StartAnimation(HWND window, int x, int y, std::uint32_t resumeat) {
   window_ = window;
   at_ = point{x, y};
   if (!frames_.animated() || thread_ || !stopevent_) return;
+  resumeat_ = resumeat;
   thread_ = CreateThread(nullptr, 0, threadmain, this, CREATE_SUSPENDED, nullptr);
   if (thread_) ResumeThread(thread_);
 }
@@ -52,6 +67,7 @@ void GIFImage::StopAnimation() {
     WaitForSingleObject(thread_, INFINITE);
     CloseHandle(thread_);
     thread_ = nullptr;
+    stoppedat_ = frames_.upcoming();
   }
   if (stopevent_) CloseHandle(stopevent_);
   stopevent_ = nullptr;
@@ -64,8 +80,10 @@ DWORD WINAPI GIFImage::threadmain(void* self) {
 }
 
 void GIFImage::AnimationLoop() {
+  if (resumeat_ != freshstart) SelectActiveFrame(&timedimension, frames_.resume(resumeat_));
   for (;;) {
-    UINT width = GetWidth(), height = GetHeight();
+    point size = size_;
+    if (size.x <= 0 || size.y <= 0) size = point{static_cast<int>(GetWidth()), static_cast<int>(GetHeight())};
     HWND window = window_;
     point at = at_;
     // A device context and a graphics object per frame: nothing is held
@@ -73,7 +91,7 @@ void GIFImage::AnimationLoop() {
     if (HDC dc = window ? GetDC(window) : nullptr) {
       {
         Gdiplus::Graphics graphics(dc);
-        graphics.DrawImage(this, at.x, at.y, static_cast<INT>(width), static_cast<INT>(height));
+        drawpicture(graphics, *this, at.x, at.y, size.x, size.y, nullptr);
       }
       ReleaseDC(window, dc);
     }

@@ -7,6 +7,7 @@ void startup() {}
 void LoadSplashImages() {}
 void startanimation(void*) {}
 void PaintSplash(void*) {}
+void dpichanged(void*, unsigned, const ui::rectangle&) {}
 void shutdown() {}
 
 }  // namespace kelvane::splash

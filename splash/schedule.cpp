@@ -35,6 +35,12 @@ std::uint32_t framecycle::advance() {
   return selected;
 }
 
+std::uint32_t framecycle::resume(std::uint32_t next) {
+  if (!count_) return 0;
+  index_ = next % count_;
+  return (index_ + count_ - 1) % count_;
+}
+
 std::uint32_t framecycle::waitms() const { return count_ ? delays_[index_] * 10 : 0; }
 
 }  // namespace kelvane::splash

@@ -48,6 +48,12 @@ class framecycle {
 
   // Selects the next frame: returns its index and moves on.
   std::uint32_t advance();
+  // What advance() selects next.
+  std::uint32_t upcoming() const { return index_; }
+  // Continues where another cycle over the same frames stopped, given its
+  // upcoming(): returns the frame to make active before the first pass (the
+  // one that cycle would have drawn next) and moves on to `next`.
+  std::uint32_t resume(std::uint32_t next);
   // How long to show what the last advance() selected, in milliseconds.
   std::uint32_t waitms() const;
 

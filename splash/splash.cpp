@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/ui.h"
+#include "splash/layout.h"
 #include "splash/pictures.h"
 #include "splash/splashwin.h"
 
@@ -20,15 +22,20 @@ constexpr Gdiplus::ARGB captioncolour = 0xFFE1E1E1;
 // thread only.
 ULONG_PTR gdiplustoken = 0;
 bool gdiplusrunning = false;  // from a good startup() until shutdown()
+const scaledpictures* loaded = nullptr;  // the scale step the two pictures below are drawn for
 Gdiplus::Image* background = nullptr;
 GIFImage* animated = nullptr;
 bool fadedone = false;
+unsigned windowdpi = 0;  // the loader window's DPI, once it exists
 // What the screen showed where the window now is, taken before the window
 // first shows; the panel fades in over it. A window that never erases its
 // background would otherwise start out black wherever the screen is
 // composited (or under wine), and the translucent panel would fade in over
-// black instead of over the desktop.
+// black instead of over the desktop. Kept, with its place on the screen, for
+// as long as the window lives: a move to a monitor of another scale paints
+// the panel anew over it.
 HBITMAP backdrop = nullptr;
+RECT backdropplace{};
 
 const WCHAR* wide(const char16_t* text) { return reinterpret_cast<const WCHAR*>(text); }
 
@@ -39,24 +46,82 @@ T* gdipnew(Args... args) {
   return memory ? ::new (memory) T(args...) : nullptr;
 }
 
+const scaledpictures& picturesfor(unsigned dpi) {
+  const unsigned step = picturedpi(dpi);
+  for (unsigned i = 0; i < picturecount; ++i)
+    if (pictures[i].dpi == step) return pictures[i];
+  return pictures[0];
+}
+
+Gdiplus::Image* decodepanel(const scaledpictures& set) {
+  IStream* stream = memorystream(set.panel, set.panelsize);
+  return stream ? gdipnew<Gdiplus::Image>(stream, FALSE) : nullptr;
+}
+
+// Makes the pictures of a DPI's scale step the current ones (the panel only
+// while the fade is still to come), and decodes a bar if there is none.
+void usepictures(unsigned dpi) {
+  const scaledpictures& set = picturesfor(dpi);
+  if (loaded != &set) {
+    loaded = &set;
+    if (!fadedone) {
+      delete background;
+      background = decodepanel(set);
+    }
+    delete animated;  // stops its thread first
+    animated = nullptr;
+  }
+  if (animated) return;
+  if (IStream* stream = memorystream(set.bar, set.barsize)) animated = gdipnew<GIFImage>(stream, FALSE);
+}
+
+// Copies the screen at `place` into a new bitmap.
+HBITMAP copyscreen(const RECT& place) {
+  HDC screen = GetDC(nullptr);
+  if (!screen) return nullptr;
+  HBITMAP copy = nullptr;
+  if (HDC memory = CreateCompatibleDC(screen)) {
+    copy = CreateCompatibleBitmap(screen, place.right - place.left, place.bottom - place.top);
+    HGDIOBJ previous = SelectObject(memory, copy);
+    BitBlt(memory, 0, 0, place.right - place.left, place.bottom - place.top, screen, place.left, place.top, SRCCOPY);
+    SelectObject(memory, previous);
+    DeleteDC(memory);
+  }
+  ReleaseDC(nullptr, screen);
+  return copy;
+}
+
 // Copies the screen under the client area; at WM_CREATE the window is not
 // shown yet, so this is what the user sees there.
 void keepbackdrop(HWND window, const RECT& client) {
   POINT origin{0, 0};
   ClientToScreen(window, &origin);
-  HDC screen = GetDC(nullptr);
-  if (!screen) return;
-  if (HDC memory = CreateCompatibleDC(screen)) {
-    backdrop = CreateCompatibleBitmap(screen, client.right, client.bottom);
-    HGDIOBJ previous = SelectObject(memory, backdrop);
-    BitBlt(memory, 0, 0, client.right, client.bottom, screen, origin.x, origin.y, SRCCOPY);
-    SelectObject(memory, previous);
-    DeleteDC(memory);
-  }
-  ReleaseDC(nullptr, screen);
+  backdropplace = {origin.x, origin.y, origin.x + client.right, origin.y + client.bottom};
+  backdrop = copyscreen(backdropplace);
 }
 
-// Puts the kept screen into the window once, then lets it go.
+// The backdrop for the window's next place: the screen there, except where
+// the window itself now is, which the old backdrop shows as it was.
+void movebackdrop(const RECT& place) {
+  HBITMAP moved = copyscreen(place);
+  HDC screen = GetDC(nullptr);
+  HDC to = screen ? CreateCompatibleDC(screen) : nullptr, from = screen ? CreateCompatibleDC(screen) : nullptr;
+  if (moved && to && from) {
+    HGDIOBJ previousto = SelectObject(to, moved), previousfrom = SelectObject(from, backdrop);
+    BitBlt(to, backdropplace.left - place.left, backdropplace.top - place.top, backdropplace.right - backdropplace.left,
+           backdropplace.bottom - backdropplace.top, from, 0, 0, SRCCOPY);
+    SelectObject(to, previousto);
+    SelectObject(from, previousfrom);
+  }
+  if (to) DeleteDC(to);
+  if (from) DeleteDC(from);
+  if (screen) ReleaseDC(nullptr, screen);
+  DeleteObject(backdrop);
+  backdrop = moved;
+  backdropplace = place;
+}
+
+// Puts the kept screen into the window.
 void putbackdrop(HWND window) {
   if (!backdrop) return;
   BITMAP size{};
@@ -70,8 +135,12 @@ void putbackdrop(HWND window) {
     DeleteDC(memory);
   }
   if (dc) ReleaseDC(window, dc);
-  DeleteObject(backdrop);
-  backdrop = nullptr;
+}
+
+void startbar(HWND window, const layout& at, std::uint32_t resumeat) {
+  if (!animated) return;
+  animated->SetDrawSize(at.bar.width, at.bar.height);
+  animated->StartAnimation(window, at.bar.x, at.bar.y, resumeat);
 }
 
 }  // namespace
@@ -99,37 +168,38 @@ void startup() {
   gdiplusrunning = Gdiplus::GdiplusStartup(&gdiplustoken, &input, nullptr) == Gdiplus::Ok;
 }
 
+// For the monitor the window will most likely open on; the window swaps them
+// if its DPI turns out to be another.
 void LoadSplashImages() {
   if (!gdiplusrunning) return;
-  if (IStream* stream = memorystream(panel_png, panel_png_size)) background = gdipnew<Gdiplus::Image>(stream, FALSE);
-  if (IStream* stream = memorystream(bar_gif, bar_gif_size)) animated = gdipnew<GIFImage>(stream, FALSE);
+  usepictures(ui::openingmonitor().dpi);
 }
 
 void startanimation(void* window) {
   if (!gdiplusrunning) return;
   HWND hwnd = static_cast<HWND>(window);
+  windowdpi = ui::windowdpi(hwnd);
+  usepictures(windowdpi);
   RECT client{};
   GetClientRect(hwnd, &client);
   if (!backdrop && !fadedone && background) keepbackdrop(hwnd, client);
-  if (!animated) return;
-  point at = centred(client.right - client.left, client.bottom - client.top, static_cast<int>(animated->GetWidth()),
-                     static_cast<int>(animated->GetHeight()));
-  animated->StartAnimation(hwnd, at.x, at.y);
+  startbar(hwnd, layoutfor(windowdpi), GIFImage::freshstart);
 }
 
-void fadein(HWND window, Gdiplus::Image& panel, const char16_t* fontfamily) {
-  const INT width = static_cast<INT>(panel.GetWidth()), height = static_cast<INT>(panel.GetHeight());
+void fadein(HWND window, Gdiplus::Image& panel, const layout& at, const char16_t* fontfamily, unsigned pausems) {
   // Made once for the whole fade. Whatever GDI+ cannot make (a font that is
   // not installed) is left out of the drawing; the fade runs all the same.
   Gdiplus::ImageAttributes attributes;
   Gdiplus::FontFamily family(wide(fontfamily));
-  Gdiplus::Font font(&family, 10.0f, Gdiplus::FontStyleRegular, Gdiplus::UnitPoint);
+  // In pixels for the window's DPI: a font in points would follow the DPI of
+  // the device context, which is the system's, not the monitor's.
+  Gdiplus::Font font(&family, at.captionpixels, Gdiplus::FontStyleRegular, Gdiplus::UnitPixel);
   Gdiplus::StringFormat format(0, LANG_NEUTRAL);
   format.SetAlignment(Gdiplus::StringAlignmentCenter);
   Gdiplus::SolidBrush brush{Gdiplus::Color(captioncolour)};
   // Without extent the layout box neither wraps nor clips: the caption is
   // centred on the window's middle whatever its width.
-  const Gdiplus::RectF captionbox(290.0f, 3.0f, 0.0f, 0.0f);
+  const Gdiplus::RectF captionbox(at.captionx, at.captiony, 0.0f, 0.0f);
 
   for (float alpha : fadealphas()) {
     colourmatrix values = fadematrix(alpha);
@@ -145,25 +215,55 @@ void fadein(HWND window, Gdiplus::Image& panel, const char16_t* fontfamily) {
     if (HDC dc = GetDC(window)) {
       {
         Gdiplus::Graphics graphics(dc);
-        graphics.DrawImage(&panel, Gdiplus::Rect(0, 0, width, height), 0, 0, width, height, Gdiplus::UnitPixel,
-                           &attributes);
+        drawpicture(graphics, panel, 0, 0, at.width, at.height, &attributes);
         graphics.DrawString(wide(caption), static_cast<INT>(std::size(caption) - 1), &font, captionbox, &format,
                             &brush);
       }
       ReleaseDC(window, dc);
     }
-    Sleep(fadestepms);
+    if (pausems) Sleep(pausems);
     EndPaint(window, &paint);
   }
 }
 
 void PaintSplash(void* window) {
   if (fadedone || !background || !gdiplusrunning) return;
-  putbackdrop(static_cast<HWND>(window));
-  fadein(static_cast<HWND>(window), *background, captionfont);
+  HWND hwnd = static_cast<HWND>(window);
+  putbackdrop(hwnd);
+  fadein(hwnd, *background, layoutfor(windowdpi ? windowdpi : ui::windowdpi(hwnd)), captionfont, fadestepms);
   fadedone = true;
   delete background;  // not drawn again: later calls return at once
   background = nullptr;
+}
+
+void dpichanged(void* window, unsigned dpi, const ui::rectangle& suggested) {
+  HWND hwnd = static_cast<HWND>(window);
+  const RECT place{suggested.left, suggested.top, suggested.left + suggested.width, suggested.top + suggested.height};
+  if (backdrop) movebackdrop(place);
+  SetWindowPos(hwnd, nullptr, place.left, place.top, suggested.width, suggested.height,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  windowdpi = dpi;
+  if (!gdiplusrunning) return;
+  // A stopped player does not start again: the bar goes on in a new one.
+  const bool playing = animated && animated->playing();
+  std::uint32_t resumeat = GIFImage::freshstart;
+  if (animated) {
+    animated->StopAnimation();
+    resumeat = animated->StoppedAt();
+    delete animated;
+    animated = nullptr;
+  }
+  usepictures(dpi);
+  const layout at = layoutfor(dpi);
+  if (fadedone) {
+    // The fade is over: its end result at once, drawn for the new scale.
+    if (Gdiplus::Image* panel = decodepanel(*loaded)) {
+      putbackdrop(hwnd);
+      fadein(hwnd, *panel, at, captionfont, 0);
+      delete panel;
+    }
+  }
+  if (playing) startbar(hwnd, at, resumeat);
 }
 
 void shutdown() {
@@ -171,6 +271,8 @@ void shutdown() {
   if (animated) animated->StopAnimation();
   if (gdiplusrunning) Gdiplus::GdiplusShutdown(gdiplustoken);
   gdiplusrunning = false;
+  if (backdrop) DeleteObject(backdrop);
+  backdrop = nullptr;
 }
 
 }  // namespace kelvane::splash

@@ -3,6 +3,7 @@
 
 #include "splash/gdiplusdll.h"
 #include "splash/gifimage.h"
+#include "splash/layout.h"
 
 namespace kelvane::splash {
 
@@ -16,10 +17,11 @@ IStream* memorystream(const unsigned char* bytes, unsigned size);
 Gdiplus::Image* backgroundpicture();
 GIFImage* animatedpicture();
 
-// The fade-in itself: the panel composited over the window's content in the
-// eleven steps of fadealphas(), 50 ms apart, each step followed by the
-// caption in the named font family, light grey, centred on x = 290 with its
-// top at y = 3. A family that is not installed leaves out the caption only.
-void fadein(HWND window, Gdiplus::Image& panel, const char16_t* fontfamily);
+// The fade-in itself: the panel, drawn to the layout's size, composited over
+// the window's content in the eleven steps of fadealphas(), `pausems` apart
+// (50 for the fade; 0 draws its end result at once), each step followed by
+// the caption in the named font family, light grey, centred on the layout's
+// caption line. A family that is not installed leaves out the caption only.
+void fadein(HWND window, Gdiplus::Image& panel, const layout& at, const char16_t* fontfamily, unsigned pausems);
 
 }  // namespace kelvane::splash

@@ -1,28 +1,39 @@
 #!/usr/bin/env python3
-"""Draws the loader window's two splash pictures and embeds them in C++.
+"""Draws the loader window's two splash pictures at every display scale and
+embeds them in C++.
 
     splashart.py OUTDIR
 
-writes OUTDIR/splash-panel.png, OUTDIR/splash-bar.gif and
-OUTDIR/splashpictures.cpp (both pictures as constant byte arrays). The output
-depends on nothing but this file, so every build makes the same bytes.
+writes, for each DPI of DPIS (100 % to 300 % in steps of 25 %),
+OUTDIR/splash-panel-DPI.png and OUTDIR/splash-bar-DPI.gif, and
+OUTDIR/splashpictures.cpp with all of them as constant byte arrays and a
+table by DPI. The output depends on nothing but this file, so every build
+makes the same bytes.
 
-The panel: a 580 x 54 rounded rectangle, black at half opacity (alpha 128),
-corner radius 26, anti-aliased edges, fully transparent outside the curve;
-PNG, 8-bit RGBA (colour type 6), not interlaced.
+Each picture is drawn for its scale, not stretched: sizes are the 96-DPI
+values below multiplied by DPI / 96 and rounded as Win32's MulDiv rounds
+(halves away from zero), the same rule the program sizes its window by.
 
-The bar: 500 x 4, sky blue, with an 11 pixel cyan highlight whose centre
-sweeps from the left end to the right end in 11 frames and back in 10; GIF89a,
-128-colour global table, 21 frames of 8 hundredths of a second, each left in
-place (disposal 1) with transparent index 87, looping for ever. The first
-frame paints the whole bar; every later frame paints only the span where the
-highlight was or now is, with the pixels that stay the same transparent.
+The panel: a 580 x 54 rounded rectangle at 96 DPI, black at half opacity
+(alpha 128), corner radius 26 (scaled, not rounded), anti-aliased edges,
+fully transparent outside the curve; PNG, 8-bit RGBA (colour type 6), not
+interlaced.
+
+The bar: 500 x 4 at 96 DPI, sky blue, with an 11 pixel cyan highlight
+(half width 5, scaled) whose centre sweeps from the left end to the right
+end in 11 frames and back in 10; GIF89a, 128-colour global table, 21 frames
+of 8 hundredths of a second at every scale, each left in place (disposal 1)
+with transparent index 87, looping for ever. The first frame paints the
+whole bar; every later frame paints only the span where the highlight was or
+now is, with the pixels that stay the same transparent.
 """
 import math
 import os
 import struct
 import sys
 import zlib
+
+DPIS = tuple(range(96, 288 + 1, 24))
 
 PANEL_WIDTH, PANEL_HEIGHT = 580, 54
 PANEL_RADIUS = 26
@@ -42,7 +53,12 @@ TRANSPARENT_INDEX = 87
 
 # --- the panel -------------------------------------------------------------
 
-def panel_coverage(x, y):
+def muldiv(value, dpi):
+    """value * dpi / 96, rounded as Win32's MulDiv rounds (halves away from zero)."""
+    return (value * dpi + 48) // 96
+
+
+def panel_coverage(x, y, width, height, radius):
     """Share of pixel (x, y) inside the rounded rectangle, 0.0 to 1.0."""
     inside = 0
     for sy in range(SUPERSAMPLES):
@@ -50,18 +66,27 @@ def panel_coverage(x, y):
             px = x + (sx + 0.5) / SUPERSAMPLES
             py = y + (sy + 0.5) / SUPERSAMPLES
             # Distance beyond the corner circle's centre, per axis (0 on the straight edges).
-            dx = max(PANEL_RADIUS - px, px - (PANEL_WIDTH - PANEL_RADIUS), 0)
-            dy = max(PANEL_RADIUS - py, py - (PANEL_HEIGHT - PANEL_RADIUS), 0)
-            inside += dx * dx + dy * dy <= PANEL_RADIUS * PANEL_RADIUS
+            dx = max(radius - px, px - (width - radius), 0)
+            dy = max(radius - py, py - (height - radius), 0)
+            inside += dx * dx + dy * dy <= radius * radius
     return inside / SUPERSAMPLES ** 2
 
 
-def panel_rows():
+def panel_rows(dpi):
+    width, height, radius = muldiv(PANEL_WIDTH, dpi), muldiv(PANEL_HEIGHT, dpi), PANEL_RADIUS * dpi / 96
+    assert 2 * radius <= height
+    # Only pixels in both a corner's columns and its rows can leave the curve.
+    corner = math.ceil(radius)
     rows = []
-    for y in range(PANEL_HEIGHT):
+    for y in range(height):
         row = bytearray()
-        for x in range(PANEL_WIDTH):
-            row += bytes((0, 0, 0, round(PANEL_ALPHA * panel_coverage(x, y))))
+        in_corner_rows = y < corner or y >= height - corner
+        for x in range(width):
+            if in_corner_rows and (x < corner or x >= width - corner):
+                alpha = round(PANEL_ALPHA * panel_coverage(x, y, width, height, radius))
+            else:
+                alpha = PANEL_ALPHA
+            row += bytes((0, 0, 0, alpha))
         rows.append(bytes(row))
     return rows
 
@@ -79,9 +104,9 @@ def encode_png(width, height, rows):
 
 # --- the bar ---------------------------------------------------------------
 
-def highlight_centres():
+def highlight_centres(width, half_width):
     """Centre x of the highlight in each frame: right in 11 steps, back in 10."""
-    left, right = HIGHLIGHT_HALF_WIDTH, BAR_WIDTH - 1 - HIGHLIGHT_HALF_WIDTH
+    left, right = half_width, width - 1 - half_width
     travel = right - left
     going = [left + round(travel * k / FRAMES_RIGHT) for k in range(FRAMES_RIGHT + 1)]
     coming = [right - round(travel * k / FRAMES_BACK) for k in range(1, FRAMES_BACK)]
@@ -101,12 +126,12 @@ def palette():
     return colours
 
 
-def bar_row(centre):
+def bar_row(centre, width, half_width):
     """Palette indices of one row of the bar with the highlight at `centre`:
     a cosine-squared hump, full strength in the middle."""
-    row = [0] * BAR_WIDTH
-    for d in range(-HIGHLIGHT_HALF_WIDTH, HIGHLIGHT_HALF_WIDTH + 1):
-        strength = math.cos(math.pi * d / (2 * (HIGHLIGHT_HALF_WIDTH + 1))) ** 2
+    row = [0] * width
+    for d in range(-half_width, half_width + 1):
+        strength = math.cos(math.pi * d / (2 * (half_width + 1))) ** 2
         row[centre + d] = max(1, round(strength * (GRADIENT_LEVELS - 1)))
     return row
 
@@ -158,25 +183,26 @@ def sub_blocks(data):
     return b"".join(bytes((len(data[i:i + 255]),)) + data[i:i + 255] for i in range(0, len(data), 255)) + b"\0"
 
 
-def gif_frame(left, width, indices):
+def gif_frame(left, width, height, indices):
     control = struct.pack("<BBBBHBB", 0x21, 0xF9, 4, (1 << 2) | 1, FRAME_DELAY, TRANSPARENT_INDEX, 0)
-    descriptor = struct.pack("<BHHHHB", 0x2C, left, 0, width, BAR_HEIGHT, 0)  # no local table
+    descriptor = struct.pack("<BHHHHB", 0x2C, left, 0, width, height, 0)  # no local table
     min_code_size = 7  # 128 colours
     return control + descriptor + bytes((min_code_size,)) + sub_blocks(lzw_encode(indices, min_code_size))
 
 
-def encode_gif():
-    centres = highlight_centres()
-    screen = struct.pack("<HHBBB", BAR_WIDTH, BAR_HEIGHT, 0x80 | (7 << 4) | 6, 0, 0)  # global table of 2^(6+1)
+def encode_gif(dpi):
+    width, height, half_width = muldiv(BAR_WIDTH, dpi), muldiv(BAR_HEIGHT, dpi), muldiv(HIGHLIGHT_HALF_WIDTH, dpi)
+    centres = highlight_centres(width, half_width)
+    screen = struct.pack("<HHBBB", width, height, 0x80 | (7 << 4) | 6, 0, 0)  # global table of 2^(6+1)
     table = b"".join(bytes(c) for c in palette())
     loop = b"\x21\xFF\x0bNETSCAPE2.0\x03\x01" + struct.pack("<H", 0) + b"\0"
-    frames = [gif_frame(0, BAR_WIDTH, bar_row(centres[0]) * BAR_HEIGHT)]
+    frames = [gif_frame(0, width, height, bar_row(centres[0], width, half_width) * height)]
     for before, now in zip(centres, centres[1:]):
-        old, new = bar_row(before), bar_row(now)
-        changed = [x for x in range(BAR_WIDTH) if old[x] != new[x]]
+        old, new = bar_row(before, width, half_width), bar_row(now, width, half_width)
+        changed = [x for x in range(width) if old[x] != new[x]]
         left, right = changed[0], changed[-1] + 1
         row = [new[x] if old[x] != new[x] else TRANSPARENT_INDEX for x in range(left, right)]
-        frames.append(gif_frame(left, right - left, row * BAR_HEIGHT))
+        frames.append(gif_frame(left, right - left, height, row * height))
     return b"GIF89a" + screen + table + loop + b"".join(frames) + b";"
 
 
@@ -184,8 +210,7 @@ def encode_gif():
 
 def cpp_array(name, data):
     lines = [", ".join("0x%02x" % b for b in data[i:i + 16]) for i in range(0, len(data), 16)]
-    return ("extern const unsigned char %s[] = {\n  %s};\nextern const unsigned %s_size = %d;\n"
-            % (name, ",\n  ".join(lines), name, len(data)))
+    return "const unsigned char %s[] = {\n  %s};\n" % (name, ",\n  ".join(lines))
 
 
 def main():
@@ -193,16 +218,21 @@ def main():
         sys.exit("usage: splashart.py OUTDIR")
     outdir = sys.argv[1]
     os.makedirs(outdir, exist_ok=True)
-    panel = encode_png(PANEL_WIDTH, PANEL_HEIGHT, panel_rows())
-    bar = encode_gif()
-    with open(os.path.join(outdir, "splash-panel.png"), "wb") as f:
-        f.write(panel)
-    with open(os.path.join(outdir, "splash-bar.gif"), "wb") as f:
-        f.write(bar)
+    arrays, table = [], []
+    for dpi in DPIS:
+        panel = encode_png(muldiv(PANEL_WIDTH, dpi), muldiv(PANEL_HEIGHT, dpi), panel_rows(dpi))
+        bar = encode_gif(dpi)
+        with open(os.path.join(outdir, "splash-panel-%d.png" % dpi), "wb") as f:
+            f.write(panel)
+        with open(os.path.join(outdir, "splash-bar-%d.gif" % dpi), "wb") as f:
+            f.write(bar)
+        arrays += [cpp_array("panel_png_%d" % dpi, panel), cpp_array("bar_gif_%d" % dpi, bar)]
+        table.append("  {%d, panel_png_%d, %d, bar_gif_%d, %d}," % (dpi, dpi, len(panel), dpi, len(bar)))
     with open(os.path.join(outdir, "splashpictures.cpp"), "w") as f:
         f.write("// Made by tools/splashart.py; do not edit.\n#include \"splash/pictures.h\"\n\n"
-                "namespace kelvane::splash {\n\n" + cpp_array("panel_png", panel) + "\n"
-                + cpp_array("bar_gif", bar) + "\n}  // namespace kelvane::splash\n")
+                "namespace kelvane::splash {\n\nnamespace {\n\n" + "\n".join(arrays)
+                + "\n}  // namespace\n\nextern const scaledpictures pictures[] = {\n" + "\n".join(table)
+                + "\n};\nextern const unsigned picturecount = %d;\n\n}  // namespace kelvane::splash\n" % len(DPIS))
 
 
 if __name__ == "__main__":

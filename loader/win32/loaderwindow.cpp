@@ -1,6 +1,7 @@
-// The loader window on Windows: a borderless 580 x 54 popup that shows the
-// splash while the worker thread extracts, and runs the hand-off to the setup
-// program when the worker sends WM_UNZIPDONE.
+// The loader window on Windows: a borderless popup, 580 x 54 at 96 DPI and
+// scaled to its monitor's DPI, that shows the splash while the worker thread
+// extracts, and runs the hand-off to the setup program when the worker sends
+// WM_UNZIPDONE.
 #include "loader/loaderwindow.h"
 
 #include <windows.h>
@@ -29,8 +30,6 @@ namespace {
 
 // Sent by the worker when extraction has ended; returns after the hand-off.
 constexpr UINT WM_UNZIPDONE = WM_USER + 1;
-constexpr int windowwidth = 580;
-constexpr int windowheight = 54;
 
 // Set once the window has been shown (or hidden, when unattended) and
 // painted. The worker runs from WM_CREATE, inside CreateWindowExW, so without
@@ -181,6 +180,12 @@ LRESULT CALLBACK loaderwndproc(HWND window, UINT message, WPARAM wparam, LPARAM 
     case WM_UNZIPDONE:
       handoff(window, static_cast<extraction>(wparam));
       return 0;
+    case WM_DPICHANGED:
+      // Moved to a monitor of another scale: Windows suggests the rectangle.
+      if (const auto* place = reinterpret_cast<const RECT*>(lparam))
+        splash::dpichanged(window, HIWORD(wparam),
+                           {place->left, place->top, place->right - place->left, place->bottom - place->top});
+      return 0;
     case WM_DESTROY:
       // The bar's thread stops before GDI+ goes away.
       splash::shutdown();
@@ -194,10 +199,11 @@ LRESULT CALLBACK loaderwndproc(HWND window, UINT message, WPARAM wparam, LPARAM 
 // The loader's one window; lives for the whole of loader mode.
 class loaderwindow {
  public:
-  void measurescreen() { screen_ = ui::primaryscreen(); }
+  void measurescreen() { screen_ = ui::openingmonitor(); }
 
-  // Registers "Cwin" and creates the popup centred on the primary screen;
-  // shown unless the run is unattended. False when either step fails.
+  // Registers "Cwin" and creates the popup centred on the monitor it opens
+  // on, sized for that monitor's DPI; shown unless the run is unattended.
+  // False when either step fails.
   bool createwindow(int argc) {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW windowclass{};
@@ -219,9 +225,9 @@ class loaderwindow {
       KLOG("loaderwindow::createwindow", "cannot create an event (error %lu)\n", GetLastError());
       return false;
     }
-    HWND window = CreateWindowExW(0, L"Cwin", L"Kelvane", WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
-                                  (screen_.width - windowwidth) / 2, (screen_.height - windowheight) / 2,
-                                  windowwidth, windowheight, nullptr, nullptr, instance, nullptr);
+    ui::rectangle place = ui::centredwindow(screen_, splash::windowwidth, splash::windowheight);
+    HWND window = CreateWindowExW(0, L"Cwin", L"Kelvane", WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, place.left,
+                                  place.top, place.width, place.height, nullptr, nullptr, instance, nullptr);
     if (!window) {
       KLOG("loaderwindow::createwindow", "cannot create the window or start the worker (error %lu)\n",
            GetLastError());
@@ -243,7 +249,7 @@ class loaderwindow {
   }
 
  private:
-  ui::screensize screen_;
+  ui::monitor screen_;
 };
 
 }  // namespace

@@ -8,11 +8,13 @@
 
 namespace kelvane::ui {
 
-screensize primaryscreen() { return {}; }
+monitor openingmonitor() { return {}; }
 
 bool outputisterminal() { return isatty(STDOUT_FILENO) == 1; }
 
-void showwaiting(screensize) { std::fputs("Waiting ...\n", stderr); }
+unsigned windowdpi(void*) { return 96; }
+
+void showwaiting(const monitor&) { std::fputs("Waiting ...\n", stderr); }
 
 void hidewaiting() {}
 

@@ -10,6 +10,50 @@ namespace kelvane::ui {
 
 namespace {
 HWND waitingpopup = nullptr;  // lives from showwaiting to hidewaiting
+HFONT waitingfont = nullptr;  // the popup's text font, deleted with it
+
+// The DPI functions came with Windows 8.1 (shcore) and Windows 10 1607
+// (user32); they are looked up at run time, so the program still starts on
+// older systems and its import table names no DLL beyond the system's own.
+template <typename Function>
+Function* systemfunction(const wchar_t* dll, const char* name) {
+  HMODULE module = GetModuleHandleW(dll);
+  if (!module) module = LoadLibraryExW(dll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  FARPROC found = module ? GetProcAddress(module, name) : nullptr;
+  return reinterpret_cast<Function*>(reinterpret_cast<void*>(found));
+}
+
+// The DPI the whole desktop was started with: what Windows before 8.1 applies
+// to every monitor.
+unsigned systemdpi() {
+  HDC screen = GetDC(nullptr);
+  int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+  if (screen) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? static_cast<unsigned>(dpi) : 96;
+}
+
+unsigned monitordpi(HMONITOR handle) {
+  using getdpiformonitor = HRESULT WINAPI(HMONITOR, int, UINT*, UINT*);
+  static const auto getdpi = systemfunction<getdpiformonitor>(L"shcore.dll", "GetDpiForMonitor");
+  UINT x = 0, y = 0;
+  if (getdpi && handle && getdpi(handle, 0 /* MDT_EFFECTIVE_DPI */, &x, &y) == S_OK && y) return y;
+  return systemdpi();
+}
+
+// The message font at the given DPI, as Windows' own dialogs use it.
+HFONT messagefont(unsigned dpi) {
+  using parametersfordpi = BOOL WINAPI(UINT, UINT, void*, UINT, UINT);
+  static const auto fordpi = systemfunction<parametersfordpi>(L"user32.dll", "SystemParametersInfoForDpi");
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  if (fordpi) {
+    if (!fordpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) return nullptr;
+  } else {
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) return nullptr;
+    metrics.lfMessageFont.lfHeight = MulDiv(metrics.lfMessageFont.lfHeight, dpi, systemdpi());
+  }
+  return CreateFontIndirectW(&metrics.lfMessageFont);
+}
 
 // The first visible top-level window of a process, from the top of the z-order.
 HWND visiblewindow(DWORD processid) {
@@ -35,19 +79,44 @@ HWND childwindow(DWORD parentid) {
 
 }  // namespace
 
-screensize primaryscreen() { return {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}; }
+monitor openingmonitor() {
+  POINT pointer{0, 0};
+  HMONITOR handle = GetCursorPos(&pointer) ? MonitorFromPoint(pointer, MONITOR_DEFAULTTOPRIMARY)
+                                           : MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  if (!handle || !GetMonitorInfoW(handle, &info))
+    return {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), systemdpi()};
+  const RECT& area = info.rcMonitor;
+  return {area.left, area.top, area.right - area.left, area.bottom - area.top, monitordpi(handle)};
+}
 
 bool outputisterminal() { return _isatty(_fileno(stdout)) != 0; }
 
-void showwaiting(screensize screen) {
-  waitingpopup = CreateWindowExW(0, L"static", nullptr, WS_POPUP | WS_VISIBLE | WS_DLGFRAME, screen.width / 2 - 90,
-                                 screen.height / 2 - 90, 180, 30, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+unsigned windowdpi(void* window) {
+  using getdpiforwindow = UINT WINAPI(HWND);
+  static const auto getdpi = systemfunction<getdpiforwindow>(L"user32.dll", "GetDpiForWindow");
+  HWND hwnd = static_cast<HWND>(window);
+  if (UINT dpi = getdpi ? getdpi(hwnd) : 0) return dpi;
+  return monitordpi(MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY));
+}
+
+void showwaiting(const monitor& on) {
+  rectangle place = waitingrect(on);
+  waitingpopup = CreateWindowExW(0, L"static", nullptr, WS_POPUP | WS_VISIBLE | WS_DLGFRAME, place.left, place.top,
+                                 place.width, place.height, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  // Without a font of its own the control takes the system font, a bitmap
+  // font made for the desktop's DPI at logon: blurred or tiny elsewhere.
+  waitingfont = messagefont(on.dpi);
+  if (waitingpopup && waitingfont) SendMessageW(waitingpopup, WM_SETFONT, reinterpret_cast<WPARAM>(waitingfont), FALSE);
   SetWindowTextW(waitingpopup, L"Waiting ...");
 }
 
 void hidewaiting() {
   if (waitingpopup) DestroyWindow(waitingpopup);
   waitingpopup = nullptr;
+  if (waitingfont) DeleteObject(waitingfont);
+  waitingfont = nullptr;
 }
 
 bool bringforward(unsigned long processid) {

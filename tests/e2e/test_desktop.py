@@ -156,8 +156,13 @@ class Resources(LoaderCase):
         self.assertEqual({k: dependency.get(k) for k in ("type", "name", "version", "publicKeyToken")},
                          {"type": "win32", "name": "Microsoft.Windows.Common-Controls", "version": "6.0.0.0",
                           "publicKeyToken": "6595b64144ccf1df"})
-        # No DPI awareness: Windows scales the fixed-size splash window.
-        self.assertNotIn(b"dpiAware", manifest)
+        # Per-monitor DPI awareness v2, then v1, then (dpiAware, read before
+        # Windows 10 1607) per-monitor on 8.1 and system-aware before it.
+        settings = "./{%s}application/{%s}windowsSettings/" % (ASM_V3, ASM_V3)
+        self.assertEqual(root.findtext(settings + "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}dpiAwareness"),
+                         "PerMonitorV2, PerMonitor")
+        self.assertEqual(root.findtext(settings + "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}dpiAware"),
+                         "true/pm")
 
     def test_stub_version(self):
         (name, data), = resources(args.stub, RT_VERSION).items()

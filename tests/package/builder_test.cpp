@@ -26,7 +26,7 @@ class Builder : public ::testing::Test {
   // Runs the builder in `work` with the stub made above.
   int build() {
     insidefolder in(work);
-    return buildpackage(fs::openfile(stubpath, "rb"), {1920, 1080}, {.archivefolder = archives + fs::separator()});
+    return buildpackage(fs::openfile(stubpath, "rb"), {0, 0, 1920, 1080, 96}, {.archivefolder = archives + fs::separator()});
   }
   std::string package() const { return readfile(work + fs::separator() + "install_test.exe"); }
   std::string archive(const char* name) const { return readfile(archives + fs::separator() + name); }

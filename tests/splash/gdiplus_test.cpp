@@ -50,10 +50,12 @@ bool pumpuntil(condition done) {
   return true;
 }
 
-// A popup like the loader's: 580 x 54, no background brush, nothing erased.
+// A popup like the loader's: 580 x 54 (at 96 DPI), no background brush,
+// nothing erased.
 class testwindow {
  public:
-  explicit testwindow(bool visible = true, COLORREF colour = RGB(255, 255, 255)) {
+  explicit testwindow(bool visible = true, COLORREF colour = RGB(255, 255, 255), int width = 580, int height = 54)
+      : width_(width), height_(height) {
     WNDCLASSEXW type{};
   type.cbSize = sizeof type;
     type.lpfnWndProc = DefWindowProcW;
@@ -62,7 +64,7 @@ class testwindow {
     type.lpszClassName = L"KelvaneSplashTest";
     RegisterClassExW(&type);
     window_ = CreateWindowExW(0, L"KelvaneSplashTest", L"splash test", WS_POPUP | (visible ? WS_VISIBLE : 0), 100,
-                              100, 580, 54, nullptr, nullptr, type.hInstance, nullptr);
+                              100, width, height, nullptr, nullptr, type.hInstance, nullptr);
     pump(100);
     if (visible) fill(colour);
   }
@@ -72,7 +74,7 @@ class testwindow {
   void fill(COLORREF colour) const {
     HDC dc = GetDC(window_);
     HBRUSH brush = CreateSolidBrush(colour);
-    RECT all{0, 0, 580, 54};
+    RECT all{0, 0, width_, height_};
     FillRect(dc, &all, brush);
     DeleteObject(brush);
     ReleaseDC(window_, dc);
@@ -97,6 +99,7 @@ class testwindow {
   static bool bluish(COLORREF c) { return GetBValue(c) >= 200 && GetBValue(c) > GetRValue(c) + 60; }
 
  private:
+  int width_, height_;
   HWND window_;
 };
 
@@ -131,7 +134,7 @@ TEST(Pictures, DecodeWithTheirSizesFramesAndDelays) {
 
 TEST(Pictures, EveryBarFrameIsWholeWithTheHighlightSweepingRightThenBack) {
   // GDI+ composes each frame over the ones before it; draw each into a bitmap.
-  GIFImage* bar = picture<GIFImage>(bar_gif, bar_gif_size);
+  GIFImage* bar = picture<GIFImage>(pictures[0].bar, pictures[0].barsize);
   ASSERT_NE(bar, nullptr);
   std::vector<int> centres;
   for (UINT frame = 0; frame < 21; ++frame) {
@@ -172,7 +175,7 @@ TEST(Pictures, EveryBarFrameIsWholeWithTheHighlightSweepingRightThenBack) {
 
 TEST(Player, PlaysTheBarAtItsPointAndMovesItWhenStartedAgain) {
   testwindow window;
-  GIFImage* bar = picture<GIFImage>(bar_gif, bar_gif_size);
+  GIFImage* bar = picture<GIFImage>(pictures[0].bar, pictures[0].barsize);
   ASSERT_NE(bar, nullptr);
   bar->StartAnimation(window.handle(), 40, 25);
   ASSERT_TRUE(bar->playing());
@@ -211,7 +214,7 @@ TEST(Player, PlaysTheBarAtItsPointAndMovesItWhenStartedAgain) {
 
 TEST(Player, SingleFramePictureStartsNothing) {
   testwindow window;
-  GIFImage* still = picture<GIFImage>(panel_png, panel_png_size);
+  GIFImage* still = picture<GIFImage>(pictures[0].panel, pictures[0].panelsize);
   ASSERT_NE(still, nullptr);
   EXPECT_EQ(still->frames().count(), 1u);
   still->StartAnimation(window.handle(), 0, 0);
@@ -223,7 +226,7 @@ TEST(Player, SingleFramePictureStartsNothing) {
 
 TEST(Player, DestroyingAPlayingBarStopsItsThread) {
   testwindow window;
-  GIFImage* bar = picture<GIFImage>(bar_gif, bar_gif_size);
+  GIFImage* bar = picture<GIFImage>(pictures[0].bar, pictures[0].barsize);
   ASSERT_NE(bar, nullptr);
   bar->StartAnimation(window.handle(), 40, 25);
   pump(200);
@@ -257,7 +260,7 @@ lightarea caption(const testwindow& window) {
 }
 
 TEST(Fade, DarkensThePanelOverWhatTheWindowShowsWithTheCaption) {
-  Gdiplus::Image* panel = picture<Gdiplus::Image>(panel_png, panel_png_size);
+  Gdiplus::Image* panel = picture<Gdiplus::Image>(pictures[0].panel, pictures[0].panelsize);
   ASSERT_NE(panel, nullptr);
   struct {
     const char16_t* family;
@@ -265,7 +268,7 @@ TEST(Fade, DarkensThePanelOverWhatTheWindowShowsWithTheCaption) {
   } cases[] = {{u"DejaVu Sans", true}, {u"No Such Font Kelvane", false}};
   for (const auto& c : cases) {
     testwindow window;
-    fadein(window.handle(), *panel, c.family);
+    fadein(window.handle(), *panel, layoutfor(96), c.family, fadestepms);
     // The middle, below the caption, and the corners outside the curve.
     for (int x : {30, 290, 549}) {
       COLORREF middle = window.pixel(x, 40);
@@ -312,6 +315,44 @@ TEST(Fade, RunsOnceOverTheScreenBeneathAndThenOpensNoPaintCycle) {
   RECT update{};
   EXPECT_TRUE(GetUpdateRect(window.handle(), &update, FALSE)) << "a paint cycle validated the window";
   ValidateRect(window.handle(), nullptr);
+}
+
+TEST(Scale, BetweenStepsTheNextLargerPicturesAreDrawnDownToTheLayout) {
+  const layout at = layoutfor(132);  // 137.5 %: the 150 % pictures, drawn down
+  ASSERT_EQ(at.picturedpi, 144u);
+  const scaledpictures* set = nullptr;
+  for (unsigned i = 0; i < picturecount; ++i)
+    if (pictures[i].dpi == at.picturedpi) set = &pictures[i];
+  ASSERT_NE(set, nullptr);
+  testwindow window(true, RGB(255, 255, 255), at.width, at.height);
+  const int w = at.width, h = at.height;
+
+  Gdiplus::Image* panel = picture<Gdiplus::Image>(set->panel, set->panelsize);
+  ASSERT_NE(panel, nullptr);
+  ASSERT_EQ(panel->GetWidth(), 870u);
+  fadein(window.handle(), *panel, at, u"No Such Font Kelvane", 0);
+  // Filled to every edge (no edge faded by filtering against what lies
+  // beyond the picture), and round at the corners.
+  for (auto [x, y] : {std::pair{0, h / 2}, {w - 1, h / 2}, {w / 2, 0}, {w / 2, h - 1}, {w / 2, h / 2}})
+    EXPECT_NEAR(GetRValue(window.pixel(x, y)), fadedwhite(), 6) << x << "," << y;
+  for (auto [x, y] : {std::pair{0, 0}, {w - 1, 0}, {0, h - 1}, {w - 1, h - 1}})
+    EXPECT_GE(GetRValue(window.pixel(x, y)), 250) << x << "," << y;
+  delete panel;
+
+  GIFImage* bar = picture<GIFImage>(set->bar, set->barsize);
+  ASSERT_NE(bar, nullptr);
+  bar->SetDrawSize(at.bar.width, at.bar.height);
+  bar->StartAnimation(window.handle(), at.bar.x, at.bar.y);
+  const int right = at.bar.x + at.bar.width - 1, bottom = at.bar.y + at.bar.height - 1;
+  ASSERT_TRUE(pumpuntil([&] { return window.bluish(window.pixel(at.bar.x + 100, at.bar.y)); }));
+  // wine's GDI+ leaves out the first column of a picture it draws smaller
+  // (seen here: 56 to 742 for 55 to 742), so the left edge is checked one in.
+  for (auto [x, y] : {std::pair{at.bar.x + 1, at.bar.y}, {right, bottom}, {w / 2, bottom}})
+    EXPECT_TRUE(window.bluish(window.pixel(x, y))) << x << "," << y;
+  for (auto [x, y] : {std::pair{at.bar.x - 2, at.bar.y + 1}, {right + 2, at.bar.y + 1}, {w / 2, at.bar.y - 2},
+                      {w / 2, bottom + 2}})
+    EXPECT_FALSE(window.bluish(window.pixel(x, y))) << x << "," << y;
+  delete bar;
 }
 
 // Last, since it ends GDI+ for this program.

@@ -82,6 +82,18 @@ TEST(FrameCycle, MissingOrShortDelaysUseTheDefaultForEveryFrame) {
   EXPECT_EQ(seen, (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{0, 60}, {1, 50}, {0, 60}, {1, 50}}));
 }
 
+TEST(FrameCycle, ResumedCycleGoesOnWhereAnotherStopped) {
+  framecycle first(5, {1, 2, 3, 4, 5});
+  for (int i = 0; i < 7; ++i) first.advance();  // selected 0, 0.. 0, 1, 2, 3, 4, 0, 1 (the first pass shows frame 0)
+  framecycle second(5, {1, 2, 3, 4, 5});
+  // The first would draw frame 1 (active) next, then select 2: so does the second.
+  EXPECT_EQ(second.resume(first.upcoming()), 1u);
+  EXPECT_EQ(passes(second, 3), passes(first, 3));
+  // Out-of-range positions wrap; a cycle without frames stays empty.
+  EXPECT_EQ(framecycle(3, {}).resume(4), 0u);
+  EXPECT_EQ(framecycle().resume(2), 0u);
+}
+
 TEST(FrameCycle, OnlySeveralFramesAnimate) {
   EXPECT_FALSE(framecycle().animated());
   EXPECT_FALSE(framecycle(1, {8}).animated());

@@ -1,9 +1,12 @@
-// Stands in for the loader window: the 580 x 54 popup "Kelvane" of class
-// "Cwin", centred on the screen, starting the bar at WM_CREATE, fading the
-// panel in at WM_PAINT, and shutting the splash down at WM_DESTROY.
-//   splashwindow [milliseconds]   prints "shown" once the window is shown and
-//                                 faded in, and closes itself that long after
-//                                 (default 3000)
+// Stands in for the loader window: the popup "Kelvane" of class "Cwin",
+// 580 x 54 at 96 DPI, scaled and centred on its monitor as the loader's,
+// starting the bar at WM_CREATE, fading the panel in at WM_PAINT, following
+// WM_DPICHANGED, and shutting the splash down at WM_DESTROY.
+//   splashwindow [milliseconds [dpi]]
+//     prints "shown" once the window is shown and faded in, and closes itself
+//     that long after (default 3000); with a DPI, it then sends itself
+//     WM_DPICHANGED for that DPI, with the rectangle centred on the monitor
+//     as Windows would suggest it, and prints "moved"
 #include <windows.h>
 
 #include <cstdio>
@@ -22,6 +25,12 @@ LRESULT CALLBACK windowproc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
       kelvane::splash::PaintSplash(window);
       ValidateRect(window, nullptr);
       return 0;
+    case WM_DPICHANGED: {
+      const RECT* place = reinterpret_cast<const RECT*>(lparam);
+      kelvane::splash::dpichanged(window, HIWORD(wparam),
+                                  {place->left, place->top, place->right - place->left, place->bottom - place->top});
+      return 0;
+    }
     case WM_TIMER:
       DestroyWindow(window);
       return 0;
@@ -37,6 +46,7 @@ LRESULT CALLBACK windowproc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
 
 int wmain(int argc, wchar_t** argv) {
   UINT lifetime = argc > 1 ? static_cast<UINT>(std::wcstoul(argv[1], nullptr, 10)) : 3000;
+  unsigned movedpi = argc > 2 ? static_cast<unsigned>(std::wcstoul(argv[2], nullptr, 10)) : 0;
   kelvane::splash::startup();
   kelvane::splash::LoadSplashImages();
 
@@ -50,14 +60,25 @@ int wmain(int argc, wchar_t** argv) {
   type.hbrBackground = static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
   type.lpszClassName = L"Cwin";
   RegisterClassExW(&type);
-  int x = (GetSystemMetrics(SM_CXSCREEN) - 580) / 2, y = (GetSystemMetrics(SM_CYSCREEN) - 54) / 2;
-  HWND window = CreateWindowExW(0, L"Cwin", L"Kelvane", WS_POPUP, x, y, 580, 54, nullptr, nullptr, type.hInstance,
-                                nullptr);
+  kelvane::ui::monitor screen = kelvane::ui::openingmonitor();
+  kelvane::ui::rectangle place =
+      kelvane::ui::centredwindow(screen, kelvane::splash::windowwidth, kelvane::splash::windowheight);
+  HWND window = CreateWindowExW(0, L"Cwin", L"Kelvane", WS_POPUP, place.left, place.top, place.width, place.height,
+                                nullptr, nullptr, type.hInstance, nullptr);
   if (!window) return 1;
   ShowWindow(window, SW_SHOWNORMAL);
   UpdateWindow(window);  // the fade runs in here
   std::printf("shown\n");
   std::fflush(stdout);
+  if (movedpi) {
+    screen.dpi = movedpi;
+    kelvane::ui::rectangle moved =
+        kelvane::ui::centredwindow(screen, kelvane::splash::windowwidth, kelvane::splash::windowheight);
+    RECT suggested{moved.left, moved.top, moved.left + moved.width, moved.top + moved.height};
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(movedpi, movedpi), reinterpret_cast<LPARAM>(&suggested));
+    std::printf("moved\n");
+    std::fflush(stdout);
+  }
   SetTimer(window, 1, lifetime, nullptr);
 
   MSG msg;

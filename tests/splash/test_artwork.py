@@ -1,6 +1,7 @@
-"""The generated splash pictures, decoded here from their bytes: the panel PNG
-and the bar GIF have the properties the player and the painter rely on, and
-the C++ byte arrays the build compiles hold exactly those bytes."""
+"""The generated splash pictures, decoded here from their bytes, at every
+scale step: the panel PNG and the bar GIF have the properties the player and
+the painter rely on, at the sizes the window is scaled to, and the C++ byte
+arrays the build compiles hold exactly those bytes."""
 import argparse
 import math
 import os
@@ -12,8 +13,14 @@ import zlib
 
 ART = None
 
+DPIS = range(96, 288 + 1, 24)  # 100 % to 300 % in steps of 25 %
 SKY_BLUE = (36, 191, 255)
 BRIGHTEST = (3, 250, 255)
+
+
+def muldiv(value, dpi):
+    """value * dpi / 96 rounded as Win32's MulDiv rounds, halves away from zero."""
+    return (value * dpi + 48) // 96
 
 
 def read(name):
@@ -155,101 +162,134 @@ def highlight(row):
 class Panel(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.data = read("splash-panel.png")
-        cls.rows = png_rgba_rows(cls.data)
+        cls.data = {dpi: read("splash-panel-%d.png" % dpi) for dpi in DPIS}
+        cls.rows = {dpi: png_rgba_rows(data) for dpi, data in cls.data.items()}
 
-    def test_header(self):
-        header = png_chunks(self.data)[0]
-        self.assertEqual(header[0], b"IHDR")
-        width, height, depth, colour_type, compression, filtering, interlace = struct.unpack(">IIBBBBB", header[1])
-        self.assertEqual((width, height, depth, colour_type, interlace), (580, 54, 8, 6, 0))
-        self.assertEqual(png_chunks(self.data)[-1][0], b"IEND")
+    def test_header_at_the_scaled_window_size(self):
+        for dpi in DPIS:
+            with self.subTest(dpi=dpi):
+                header = png_chunks(self.data[dpi])[0]
+                self.assertEqual(header[0], b"IHDR")
+                width, height, depth, colour_type, _, _, interlace = struct.unpack(">IIBBBBB", header[1])
+                self.assertEqual((width, height, depth, colour_type, interlace),
+                                 (muldiv(580, dpi), muldiv(54, dpi), 8, 6, 0))
+                self.assertEqual(png_chunks(self.data[dpi])[-1][0], b"IEND")
+        self.assertEqual([(len(self.rows[d][0]), len(self.rows[d])) for d in (120, 144, 192, 288)],
+                         [(725, 68), (870, 81), (1160, 108), (1740, 162)])
 
     def test_black_at_half_opacity_with_transparent_corners(self):
-        alphas = {pixel[3] for row in self.rows for pixel in row}
-        self.assertEqual({pixel[:3] for row in self.rows for pixel in row}, {(0, 0, 0)})
-        self.assertEqual(max(alphas), 128)
-        self.assertTrue(any(0 < a < 128 for a in alphas), "anti-aliased edge")
-        for x, y in [(0, 0), (579, 0), (0, 53), (579, 53)]:
-            self.assertEqual(self.rows[y][x][3], 0, (x, y))
-        # The straight parts of the rectangle are fully covered.
-        for x in range(26, 554):
-            self.assertEqual({self.rows[y][x][3] for y in range(54)}, {128}, x)
-        self.assertEqual({pixel[3] for y in (26, 27) for pixel in self.rows[y]}, {128})
+        for dpi in DPIS:
+            with self.subTest(dpi=dpi):
+                rows, radius = self.rows[dpi], 26 * dpi / 96
+                width, height = len(rows[0]), len(rows)
+                alphas = {pixel[3] for row in rows for pixel in row}
+                self.assertEqual({pixel[:3] for row in rows for pixel in row}, {(0, 0, 0)})
+                self.assertEqual(max(alphas), 128)
+                self.assertTrue(any(0 < a < 128 for a in alphas), "anti-aliased edge")
+                for x, y in [(0, 0), (width - 1, 0), (0, height - 1), (width - 1, height - 1)]:
+                    self.assertEqual(rows[y][x][3], 0, (x, y))
+                # The straight parts of the rectangle are fully covered.
+                for x in range(math.ceil(radius), width - math.ceil(radius)):
+                    self.assertEqual({rows[y][x][3] for y in range(height)}, {128}, x)
+                self.assertEqual({pixel[3] for pixel in rows[height // 2]}, {128})
 
-    def test_corners_are_mirror_images_with_radius_about_26(self):
-        for y in range(54):
-            for x in range(580):
-                self.assertEqual(self.rows[y][x][3], self.rows[53 - y][579 - x][3], (x, y))
-                self.assertEqual(self.rows[y][x][3], self.rows[y][579 - x][3], (x, y))
-        # On the diagonal a corner of radius r leaves r (1 - 1/sqrt 2) pixels uncovered.
-        uncovered = sum(1 for i in range(26) if self.rows[i][i][3] < 64)
-        self.assertAlmostEqual(uncovered / (1 - 1 / math.sqrt(2)), 26, delta=2)
+    def test_corners_are_mirror_images_with_the_radius_scaled(self):
+        for dpi in DPIS:
+            with self.subTest(dpi=dpi):
+                rows, radius = self.rows[dpi], 26 * dpi / 96
+                width, height = len(rows[0]), len(rows)
+                for y in range(height):
+                    for x in range(math.ceil(radius) + 1):
+                        self.assertEqual(rows[y][x][3], rows[height - 1 - y][width - 1 - x][3], (x, y))
+                        self.assertEqual(rows[y][x][3], rows[y][width - 1 - x][3], (x, y))
+                # On the diagonal a corner of radius r leaves r (1 - 1/sqrt 2) pixels uncovered.
+                uncovered = sum(1 for i in range(math.ceil(radius)) if rows[i][i][3] < 64)
+                self.assertAlmostEqual(uncovered / (1 - 1 / math.sqrt(2)), radius, delta=2.5)
 
 
 class Bar(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.info = parse_gif(read("splash-bar.gif"))
-        cls.shown = composed_frames(cls.info)
+        cls.info = {dpi: parse_gif(read("splash-bar-%d.gif" % dpi)) for dpi in DPIS}
+        cls.shown = {dpi: composed_frames(info) for dpi, info in cls.info.items()}
 
     def test_screen_table_and_loop(self):
-        info = self.info
-        self.assertEqual((info["width"], info["height"]), (500, 4))
-        self.assertTrue(info["global_table"])
-        self.assertEqual(info["table_size"], 128)
-        self.assertEqual(info["loops"], [0])
+        for dpi, info in self.info.items():
+            with self.subTest(dpi=dpi):
+                self.assertEqual((info["width"], info["height"]), (muldiv(500, dpi), muldiv(4, dpi)))
+                self.assertTrue(info["global_table"])
+                self.assertEqual(info["table_size"], 128)
+                self.assertEqual(info["loops"], [0])
 
     def test_frames_timing_disposal_and_transparency(self):
-        frames = self.info["frames"]
-        self.assertEqual(len(frames), 21)
-        for k, frame in enumerate(frames):
-            self.assertEqual(frame["control"], {"disposal": 1, "has_transparent": True, "delay": 8, "transparent": 87}, k)
-        self.assertEqual(frames[0]["rect"], (0, 0, 500, 4))
-        self.assertNotIn(87, frames[0]["indices"])
+        for dpi, info in self.info.items():
+            with self.subTest(dpi=dpi):
+                frames = info["frames"]
+                self.assertEqual(len(frames), 21)
+                for k, frame in enumerate(frames):
+                    self.assertEqual(frame["control"],
+                                     {"disposal": 1, "has_transparent": True, "delay": 8, "transparent": 87}, k)
+                self.assertEqual(frames[0]["rect"], (0, 0, info["width"], info["height"]))
+                self.assertNotIn(87, frames[0]["indices"])
 
     def test_later_frames_paint_only_what_changes(self):
-        for k in range(1, 21):
-            left, top, w, h = self.info["frames"][k]["rect"]
-            self.assertLessEqual(w, 11 + 49, k)
-            before = self.shown[k - 1]
-            for i, index in enumerate(self.info["frames"][k]["indices"]):
-                if index != 87:
-                    x, y = left + i % w, top + i // w
-                    self.assertNotEqual(self.info["palette"][index], before[y][x], (k, x, y))
+        for dpi, info in self.info.items():
+            with self.subTest(dpi=dpi):
+                # At most the highlight's width and its longest step (back, in 10 frames).
+                half = muldiv(5, dpi)
+                longest = 2 * half + 1 + math.ceil((info["width"] - 1 - 2 * half) / 10)
+                for k in range(1, 21):
+                    left, top, w, h = info["frames"][k]["rect"]
+                    self.assertLessEqual(w, longest, k)
+                    before = self.shown[dpi][k - 1]
+                    for i, index in enumerate(info["frames"][k]["indices"]):
+                        if index != 87:
+                            x, y = left + i % w, top + i // w
+                            self.assertNotEqual(info["palette"][index], before[y][x], (k, x, y))
 
     def test_every_frame_is_a_whole_sky_blue_bar_with_one_highlight(self):
-        for k, canvas in enumerate(self.shown):
-            self.assertTrue(all(row == canvas[0] for row in canvas), k)
-            row = canvas[0]
-            first, last, brightest = highlight(row)
-            self.assertEqual(len(brightest), 1, k)
-            self.assertIn(last - first + 1, range(9, 14), k)
-            self.assertEqual(brightest[0] * 2, first + last, k)
-            # Highlight pixels are blends of the two colours, brighter towards the middle.
-            for x in range(first, last + 1):
-                r, g, b = row[x]
-                self.assertTrue(3 <= r <= 36 and 191 <= g <= 250 and b == 255, (k, x, row[x]))
-            greens = [row[x][1] for x in range(first, brightest[0] + 1)]
-            self.assertEqual(greens, sorted(greens), k)
+        for dpi, shown in self.shown.items():
+            with self.subTest(dpi=dpi):
+                highlight_width = 2 * muldiv(5, dpi) + 1
+                for k, canvas in enumerate(shown):
+                    self.assertTrue(all(row == canvas[0] for row in canvas), k)
+                    row = canvas[0]
+                    first, last, brightest = highlight(row)
+                    self.assertEqual(len(brightest), 1, k)
+                    self.assertIn(last - first + 1, range(highlight_width - 2, highlight_width + 3), k)
+                    self.assertEqual(brightest[0] * 2, first + last, k)
+                    # Highlight pixels are blends of the two colours, brighter towards the middle.
+                    for x in range(first, last + 1):
+                        r, g, b = row[x]
+                        self.assertTrue(3 <= r <= 36 and 191 <= g <= 250 and b == 255, (k, x, row[x]))
+                    greens = [row[x][1] for x in range(first, brightest[0] + 1)]
+                    self.assertEqual(greens, sorted(greens), k)
 
     def test_highlight_sweeps_right_in_11_frames_and_back_in_10(self):
-        centres = [highlight(canvas[0])[2][0] for canvas in self.shown]
-        self.assertLessEqual(centres[0], 6)
-        self.assertGreaterEqual(centres[11], 493)
-        steps = [b - a for a, b in zip(centres, centres[1:] + centres[:1])]
-        self.assertTrue(all(s in (44, 45) for s in steps[:11]), steps)
-        self.assertTrue(all(s in (-48, -49) for s in steps[11:]), steps)
+        for dpi, shown in self.shown.items():
+            with self.subTest(dpi=dpi):
+                width, half = muldiv(500, dpi), muldiv(5, dpi)
+                centres = [highlight(canvas[0])[2][0] for canvas in shown]
+                self.assertEqual(centres[0], half)
+                self.assertEqual(centres[11], width - 1 - half)
+                travel = width - 1 - 2 * half
+                steps = [b - a for a, b in zip(centres, centres[1:] + centres[:1])]
+                self.assertTrue(all(abs(s - travel / 11) <= 1 for s in steps[:11]), steps)
+                self.assertTrue(all(abs(s + travel / 10) <= 1 for s in steps[11:]), steps)
 
 
 class Embedded(unittest.TestCase):
-    def test_byte_arrays_hold_the_pictures(self):
+    def test_byte_arrays_and_table_hold_the_pictures(self):
         source = read("splashpictures.cpp").decode()
-        for name, picture in [("panel_png", "splash-panel.png"), ("bar_gif", "splash-bar.gif")]:
-            body = re.search(r"%s\[\] = \{(.*?)\};" % name, source, re.S).group(1)
-            array = bytes(int(v, 16) for v in re.findall(r"0x([0-9a-f]{2})", body))
-            self.assertEqual(array, read(picture), name)
-            self.assertIn("%s_size = %d;" % (name, len(array)), source)
+        for dpi in DPIS:
+            for name, picture in [("panel_png_%d" % dpi, "splash-panel-%d.png" % dpi),
+                                  ("bar_gif_%d" % dpi, "splash-bar-%d.gif" % dpi)]:
+                body = re.search(r"%s\[\] = \{(.*?)\};" % name, source, re.S).group(1)
+                array = bytes(int(v, 16) for v in re.findall(r"0x([0-9a-f]{2})", body))
+                self.assertEqual(array, read(picture), name)
+            self.assertIn("{%d, panel_png_%d, %d, bar_gif_%d, %d}," % (
+                dpi, dpi, len(read("splash-panel-%d.png" % dpi)), dpi, len(read("splash-bar-%d.gif" % dpi))), source)
+        self.assertIn("picturecount = %d;" % len(DPIS), source)
 
 
 if __name__ == "__main__":

@@ -141,6 +141,28 @@ def press_ok(env, box, tries=20):
     raise AssertionError("the message box stays after %d presses" % tries)
 
 
+def package_with_wrong_digest(test, env, folder):
+    """Builds a package in `folder` with the stub and spoils its stored
+    app digest, so that the loader's window stays up with its "Warnning"
+    box until OK is pressed. Returns the package and the environment to
+    run it in (a temporary folder of its own)."""
+    for name, data in [("app/readme.txt", b"app"), ("setup/config.xml", b"<config><source path=''/></config>"),
+                       ("setup/qSetup.exe", open(args.setup, "rb").read())]:
+        os.makedirs(os.path.dirname(os.path.join(folder, name)), exist_ok=True)
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+    run_env = dict(env, KELVANE_TEMP_DIR=os.path.join(folder, "temp"))
+    built = winrun.run([args.wine_run, args.build, args.stub], cwd=folder, env=run_env, timeout=PROGRAM_TIMEOUT)
+    package = os.path.join(folder, "install_test.exe")
+    test.assertTrue(os.path.isfile(package), built.stdout.decode("utf-8", "replace"))
+    with open(package, "r+b") as f:
+        f.seek(-32, os.SEEK_END)
+        first = f.read(1)
+        f.seek(-32, os.SEEK_END)
+        f.write(bytes((first[0] ^ 1,)))
+    return package, run_env
+
+
 class Screen(unittest.TestCase):
     def check_splash(self, place, shots, png, hidden=None):
         """The splash in two screenshots; `hidden` is a screen rectangle
@@ -192,22 +214,7 @@ class Screen(unittest.TestCase):
         env = session_env()
         folder = tempfile.mkdtemp(prefix="splash-screen-", dir=args.build)
         try:
-            for name, data in [("app/readme.txt", b"app"), ("setup/config.xml", b"<config><source path=''/></config>"),
-                               ("setup/qSetup.exe", open(args.setup, "rb").read())]:
-                os.makedirs(os.path.dirname(os.path.join(folder, name)), exist_ok=True)
-                with open(os.path.join(folder, name), "wb") as f:
-                    f.write(data)
-            run_env = dict(env, KELVANE_TEMP_DIR=os.path.join(folder, "temp"))
-            built = winrun.run([args.wine_run, args.build, args.stub], cwd=folder, env=run_env,
-                               timeout=PROGRAM_TIMEOUT)
-            package = os.path.join(folder, "install_test.exe")
-            self.assertTrue(os.path.isfile(package), built.stdout.decode("utf-8", "replace"))
-            with open(package, "r+b") as f:
-                f.seek(-32, os.SEEK_END)
-                first = f.read(1)
-                f.seek(-32, os.SEEK_END)
-                f.write(bytes((first[0] ^ 1,)))
-
+            package, run_env = package_with_wrong_digest(self, env, folder)
             with winrun.Program([args.wine_run, args.build, package], cwd=folder, env=run_env,
                                 timeout=PROGRAM_TIMEOUT) as proc:
                 # The box comes up once the window is shown and faded in.
