@@ -31,11 +31,19 @@ resource& firstgroup(std::vector<resource>& resources) {
 bool seticon(std::vector<resource>& resources, const iconfile& icon, std::string& error) {
   resource& group = firstgroup(resources);
   const std::uint16_t language = group.language;
-  // Images still named by another group stay; the others are dropped.
+  // Images still named by another group stay; the others are dropped. When
+  // another group cannot be read, no one can tell which it names: all stay.
   std::set<std::uint16_t> kept;
+  bool keepall = false;
   for (const resource& r : resources)
-    if (r.type == resourceid::of(rtgroupicon) && !(&r == &group))
-      for (std::uint16_t id : icongroupids(r.data)) kept.insert(id);
+    if (r.type == resourceid::of(rtgroupicon) && !(&r == &group)) {
+      std::vector<std::uint16_t> ids = icongroupids(r.data);
+      keepall = keepall || ids.empty();
+      kept.insert(ids.begin(), ids.end());
+    }
+  if (keepall)
+    for (const resource& r : resources)
+      if (r.type == resourceid::of(rticon) && !r.name.named) kept.insert(r.name.number);
   iconplan plan;
   if (!planicon(icon, kept, plan, error)) return false;
   group.data = plan.group;
