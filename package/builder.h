@@ -25,9 +25,12 @@ struct buildoptions {
 };
 
 // `ownfile` is the stub, open for binary reading at its start; it is closed
-// here. The package begins with the stub's image without a certificate table
-// that signing may have appended, and with no security directory and no
-// checksum: a package is written unsigned, ready to be signed. The two archives are first written as "test.zip" (app) and
+// here. The package begins with the stub's image as the portable resource
+// writer leaves it (resources/packageresources.h): the loader icon and the
+// setup program's version resource written in, no certificate table, no
+// security directory, no checksum and none of the stub's zero padding; a
+// package is written unsigned, ready to be signed. A stub whose image cannot
+// be rewritten stops the build. The two archives are first written as "test.zip" (app) and
 // "qlib.zip" (setup) into `archivefolder` (ending with a separator), the
 // temporary folder by default, where they stay after the build.
 //

@@ -9,7 +9,7 @@ namespace {
 constexpr std::size_t headersize = 6;
 constexpr std::size_t entrysize = 16;       // ICONDIRENTRY in the .ico
 constexpr std::size_t groupentrysize = 14;  // GRPICONDIRENTRY in the resource
-constexpr std::uint32_t maxid = 0xFFFF;
+constexpr std::uint32_t maxid = 0xFFFF;  // icon identifiers are words
 
 std::uint16_t word(const unsigned char* p) { return std::uint16_t(p[0] | p[1] << 8); }
 
@@ -74,17 +74,23 @@ bool parseiconfile(const unsigned char* bytes, std::size_t size, iconfile& out, 
   return true;
 }
 
-bool loadiconfile(std::FILE* file, iconfile& out, std::string& error) {
-  out = {};
+bool readiconbytes(std::FILE* file, std::vector<unsigned char>& bytes, std::string& error) {
+  bytes.clear();
   std::int64_t size = fs::filesize(file);
   if (size < 0 || !fs::seek(file, 0, SEEK_SET)) return fail(error, "the icon file's size cannot be read");
-  // The directory of 65535 entries and the images' bound: no icon file we
-  // accept is larger.
-  if (std::uint64_t(size) > headersize + maxid * entrysize + maxiconresourcebytes)
-    return fail(error, "the icon file's images are too large");
-  std::vector<unsigned char> bytes(static_cast<std::size_t>(size));
-  if (std::fread(bytes.data(), 1, bytes.size(), file) != bytes.size()) return fail(error, "the icon file cannot be read");
-  return parseiconfile(bytes.data(), bytes.size(), out, error);
+  if (std::uint64_t(size) > maxiconfilebytes) return fail(error, "the icon file's images are too large");
+  bytes.resize(static_cast<std::size_t>(size));
+  if (std::fread(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
+    bytes.clear();
+    return fail(error, "the icon file cannot be read");
+  }
+  return true;
+}
+
+bool loadiconfile(std::FILE* file, iconfile& out, std::string& error) {
+  out = {};
+  std::vector<unsigned char> bytes;
+  return readiconbytes(file, bytes, error) && parseiconfile(bytes.data(), bytes.size(), out, error);
 }
 
 bool planicon(const iconfile& icon, const std::set<std::uint16_t>& taken, iconplan& plan, std::string& error) {

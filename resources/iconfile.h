@@ -39,6 +39,9 @@ struct iconentry {
 // stay far below (nine sizes up to 256 pixels take about 400 KB even as
 // bitmaps).
 inline constexpr std::uint64_t maxiconresourcebytes = 64ull << 20;
+// No icon file we accept is larger: a directory of 65535 entries and the
+// images' bound. Larger files are refused before they are read.
+inline constexpr std::uint64_t maxiconfilebytes = 6 + 65535 * 16 + maxiconresourcebytes;
 
 // An icon file read whole: its directory and each entry's image bytes.
 struct iconfile {
@@ -54,8 +57,11 @@ struct iconfile {
 // the images together pass maxiconresourcebytes.
 bool parseiconfile(const unsigned char* bytes, std::size_t size, iconfile& out, std::string& error);
 
-// The same from an open file, read from its start. A file larger than any
-// icon file we accept is refused before it is read.
+// Reads an open file whole, from its start, for parseiconfile: false, with
+// the reason, when it cannot be read or is larger than maxiconfilebytes.
+bool readiconbytes(std::FILE* file, std::vector<unsigned char>& bytes, std::string& error);
+
+// readiconbytes, then parseiconfile.
 bool loadiconfile(std::FILE* file, iconfile& out, std::string& error);
 
 // What an executable gets: image i as RT_ICON ids[i], and the group

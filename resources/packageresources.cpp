@@ -13,6 +13,7 @@ namespace kelvane {
 namespace {
 
 constexpr std::uint16_t englishus = 1033;
+constexpr std::int64_t largestprogram = std::int64_t(1) << 31;
 
 bool fail(std::string& error, std::string reason) {
   error = std::move(reason);
@@ -30,11 +31,19 @@ resource& firstgroup(std::vector<resource>& resources) {
 bool seticon(std::vector<resource>& resources, const iconfile& icon, std::string& error) {
   resource& group = firstgroup(resources);
   const std::uint16_t language = group.language;
-  // Images still named by another group stay; the others are dropped.
+  // Images still named by another group stay; the others are dropped. When
+  // another group cannot be read, no one can tell which it names: all stay.
   std::set<std::uint16_t> kept;
+  bool keepall = false;
   for (const resource& r : resources)
-    if (r.type == resourceid::of(rtgroupicon) && !(&r == &group))
-      for (std::uint16_t id : icongroupids(r.data)) kept.insert(id);
+    if (r.type == resourceid::of(rtgroupicon) && !(&r == &group)) {
+      std::vector<std::uint16_t> ids = icongroupids(r.data);
+      keepall = keepall || ids.empty();
+      kept.insert(ids.begin(), ids.end());
+    }
+  if (keepall)
+    for (const resource& r : resources)
+      if (r.type == resourceid::of(rticon) && !r.name.named) kept.insert(r.name.number);
   iconplan plan;
   if (!planicon(icon, kept, plan, error)) return false;
   group.data = plan.group;
@@ -124,11 +133,16 @@ bool preparepackageimage(std::vector<unsigned char>& image, const std::string& i
     say("Open IconFile Failed!");
   } else {
     iconfile parsed;
-    std::string why = "the icon file cannot be read";
-    useicon = readwhole(icon, ico) && parseiconfile(ico.data(), ico.size(), parsed, why);
+    std::string why;
+    useicon = readiconbytes(icon, ico, why) && parseiconfile(ico.data(), ico.size(), parsed, why);
+    std::fclose(icon);
     if (!useicon) say("Bad IconFile: " + why);
   }
-  std::FILE* setup = fs::pathsize(setupprogram) >= 0 ? fs::openfile(setupprogram, "rb") : nullptr;
+  // The setup program is read whole: it travels in the package, so it is
+  // below the package's 2 GiB anyway; a larger one is left to the builder's
+  // own size check, which stops the build.
+  std::int64_t setupsize = fs::pathsize(setupprogram);
+  std::FILE* setup = setupsize >= 0 && setupsize < largestprogram ? fs::openfile(setupprogram, "rb") : nullptr;
   if (setup) {
     std::vector<resource> resources;
     resource version;

@@ -13,9 +13,10 @@ namespace kelvane {
 // Rewrites the stub's unsigned image in memory:
 // - with `ico` (an .ico file's bytes): the stub's first icon group (by PE
 //   order; under its name and language) becomes a directory of exactly the
-//   .ico's images, stored as RT_ICON 1..n under that language; the stub's
-//   icon images that no group refers to any more are dropped. A stub without
-//   an icon group gets group 1, language 1033.
+//   .ico's images, stored under that language as RT_ICON 1..n (the lowest
+//   numbers no other group still names); the stub's icon images that no
+//   group refers to any more are dropped (all stay when another group cannot
+//   be read). A stub without an icon group gets group 1, language 1033.
 // - with `versionsource` (a program's bytes, any PE layout): that program's
 //   first version resource takes the place of every version resource of the
 //   stub, under the stub's names and languages (under its own when the stub

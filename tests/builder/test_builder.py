@@ -19,6 +19,7 @@ import zipfile
 SUPPORT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support")
 sys.path.insert(0, SUPPORT)
 import peimage  # noqa: E402
+import pecheck  # noqa: E402
 import winrun  # noqa: E402
 
 args = None
@@ -132,7 +133,7 @@ class Builder(BuilderCase):
         # stub | setup archive | app archive | trailer, with no gaps; the stub
         # piece is the stub's image rewritten, without its zero padding.
         self.assertTrue(0 < setup_offset < 1950720, setup_offset)
-        self.assertEqual(package[:2], b"MZ")
+        pecheck.loaded(os.path.join(self.work, "install_test.exe"))
         self.assertEqual(package[setup_offset:app_offset], qlib)
         self.assertEqual(package[app_offset:-72], test)
         self.assertEqual(len(package), app_offset + len(test) + 72)

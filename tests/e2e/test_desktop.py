@@ -4,7 +4,8 @@ elevated is started through the shell and awaited (by a test build of the
 loader whose first start always reports ERROR_ELEVATION_REQUIRED, since wine
 never does); the stub's manifest and version resource; a package written by
 builder mode keeps the manifest and takes the setup program's version
-resource; the uninstaller keeps the setup program's own."""
+resource; the uninstaller keeps the setup program's own, and its icon is the
+uninstaller icon in place of the program's first icon group."""
 import argparse
 import os
 import re
@@ -221,11 +222,29 @@ class Resources(LoaderCase):
         ids = [struct.unpack_from("<H", group, 6 + 14 * i + 12)[0] for i in range(count)]
         self.assertEqual([icons[(str(i), 1033)] for i in ids], images)
 
+    def test_uninstaller_icon_replaces_the_programs_own_group(self):
+        # A setup program whose first icon group (7, German) names images 50
+        # to 52, and a second group image 60: uninstall.exe's group 7 lists
+        # exactly uninstallicon.ico's images, under numbers of their own.
+        package, _ = self.build(read(args.oddsetup))
+        run = self.run_loader(package)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        uninstaller = os.path.join(self.setup_folder, "uninstall.exe")
+        groups, icons = resources(uninstaller, 14), resources(uninstaller, 3)
+        _, _, count = struct.unpack_from("<HHH", groups[("7", 1031)])
+        entries = [struct.unpack_from("<BBBBHHIH", groups[("7", 1031)], 6 + 14 * i) for i in range(count)]
+        ico = read(args.uninstallicon)
+        declared = [struct.unpack_from("<BBBBHHI", ico, 6 + 16 * i) for i in range(count)]
+        self.assertEqual([e[:7] for e in entries], declared)
+        self.assertEqual([icons[(str(e[7]), 1031)] for e in entries], ico_images(ico))
+        self.assertFalse({e[7] for e in entries} & {50, 51, 52, 60})
+        self.assertEqual(groups[("9", 1031)], resources(args.oddsetup, 14)[("9", 1031)])
+
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
-    for name in ("build", "stub", "elevationloader", "fakesetup", "vendorsetup", "uninstallicon", "version",
-                 "wine-run"):
+    for name in ("build", "stub", "elevationloader", "fakesetup", "vendorsetup", "oddsetup", "uninstallicon",
+                 "version", "wine-run"):
         parser.add_argument("--" + name, required=True)
     args, rest = parser.parse_known_args()
     test_loader.args = args  # the shared helpers read the same options

@@ -13,6 +13,7 @@ import unittest
 here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, here)
 sys.path.insert(0, os.path.join(here, "..", "support"))
+import pecheck  # noqa: E402
 import peimage  # noqa: E402
 import test_loader as loader  # noqa: E402
 
@@ -99,6 +100,7 @@ class Signing(loader.LoaderCase):
         unsigned = self.build_unaligned()
         plain = read(unsigned)
         self.assertIsNone(peimage.certificate_table(plain))
+        pecheck.loaded(unsigned)
         setup_offset = peimage.read_trailer(plain)[0]
         signed = sign(unsigned, os.path.join(self.dir, "signed.exe"))
         nested = sign(signed, os.path.join(self.dir, "nested.exe"), nest=True)
@@ -117,6 +119,7 @@ class Signing(loader.LoaderCase):
                 self.assertGreater(len(package), len(plain))
                 self.assertEqual(peimage.data_end(package), len(plain))
                 self.assertEqual(package[setup_offset:len(plain)], plain[setup_offset:])
+                pecheck.loaded(path)
                 self.assert_installs(path)
 
     def test_signed_bare_stub_builds_a_package_without_a_table(self):

@@ -304,6 +304,15 @@ TEST_F(packageresources, IconGroupListsExactlyTheIcoImages) {
               "#14/#9/1033=" + groupdir({2}), "#16/#1/1033=version", "#24/#1/1033=<manifest/>"};
   EXPECT_EQ(apply(twogroups, &ico, nullptr), expected);
 
+  // Another group that cannot be read may name any image: all stay.
+  std::vector<leaf> unreadable = stubleaves;
+  unreadable.push_back({"#14", "#9", 1033, "not a group"});
+  expected = {"MYTYPE/Alpha/7=a", "MYTYPE/beta/7=b", "#3/#1/1031=ein Bild", "#3/#1/1033=image one",
+              "#3/#2/1033=image two", "#3/#3/1033=\x89PNG big one", "#3/#4/1033=sixteen", "#3/#5/1033=forty-eight px",
+              "#14/#1/1033=" + expectedgroup(ico, {3, 4, 5}), "#14/#9/1033=not a group", "#16/#1/1033=version",
+              "#24/#1/1033=<manifest/>"};
+  EXPECT_EQ(apply(unreadable, &ico, nullptr), expected);
+
   // A stub without an icon group gets group 1 in English; a named group
   // comes first in PE order and is the one replaced, under its language.
   EXPECT_EQ(apply({{"#24", "#1", 1033, "m"}}, &ico, nullptr),

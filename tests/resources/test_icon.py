@@ -20,12 +20,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import winrun  # noqa: E402
-
-try:
-    import pefile
-except ImportError:  # Debian's package, when python3 is not Debian's own
-    sys.path.append("/usr/lib/python3/dist-packages")
-    import pefile
+from pecheck import loaded, pefile  # noqa: E402
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 STUB_SIZE = 1950720
@@ -52,15 +47,6 @@ def listing(exe):
         kind, name, language = int(m.group(1)), m.group(2), int(m.group(3))
         found[(kind, name, language)] = wrestool("-x", "--raw", "-t", str(kind), "-n", name, "-L", str(language), exe)
     return found
-
-
-def loaded(path):
-    """The file loaded whole by pefile, which must have nothing to warn about."""
-    pe = pefile.PE(path)
-    warnings = pe.get_warnings()
-    if warnings:
-        raise AssertionError("pefile warns about %s: %s" % (path, warnings))
-    return pe
 
 
 def pe_resources(pe):
