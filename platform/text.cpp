@@ -92,10 +92,13 @@ bool narrowtocodepage(std::string_view narrow, unsigned codepage, std::string& o
   if (!strictutf16(narrow, wide)) return false;
   if (wide.empty()) return true;
   if (codepage == 0) codepage = codepage::ansicodepage();
+  // The way back is the test: a default character or a best-fit replacement
+  // does not convert back to the character it stands for. (Asking Windows'
+  // converter whether it used its default character fails for UTF-8 and some
+  // other code pages.)
   const int units = static_cast<int>(wide.size());
-  bool lost = false;
-  int n = codepage::widetomultibyte(codepage, wide.data(), units, nullptr, 0, &lost);
-  if (n <= 0 || lost) return false;
+  int n = codepage::widetomultibyte(codepage, wide.data(), units, nullptr, 0, nullptr);
+  if (n <= 0) return false;
   out.assign(static_cast<std::size_t>(n), '\0');
   if (codepage::widetomultibyte(codepage, wide.data(), units, out.data(), n, nullptr) != n) return false;
   std::u16string back(wide.size() + 1, u'\0');

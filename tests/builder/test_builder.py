@@ -233,7 +233,10 @@ class Builder(BuilderCase):
             ("package cannot be created", lambda: os.makedirs(os.path.join(self.work, "install_test.exe")),
              "Open install_test.exe failed!"),
             ("name outside the code page", lambda: make_tree(self.work, {"setup/\u4e2d.txt": b"x"}),
-             "does not fit the ANSI code page"),
+             "does not fit the archive's code page 1252"),
+            # Windows programs under wine see both names of a case-sensitive folder.
+            ("names differing only in case", lambda: make_tree(self.work, {"app/Read.txt": b"1", "app/READ.txt": b"2"}),
+             "Refused app\\Read.txt: differs only in letter case from READ.txt"),
         ]
         for what, arrange, message in cases:
             with self.subTest(what):
