@@ -49,8 +49,9 @@ extraction extractsetup(const std::string& package) {
   dataunzip reader;
   char setupdigest[33] = {};
   char appdigest[33] = {};
-  bool opened = reader.unzipfopen(package, setupdigest, appdigest);
-  bool whole = opened && extractentries(reader, narrowtemppath());
+  std::string workspace = narrowtemppath();
+  bool opened = reader.unzipfopen(package, setupdigest, appdigest, workspace);
+  bool whole = opened && extractentries(reader, workspace);
   reader.closeunzipfile();
   patchconfig();
   // Digests that were never computed are not compared: a package that cannot

@@ -11,7 +11,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 #include "common/log.h"
@@ -54,33 +53,35 @@ void copynew(const std::string& from, const std::string& to) {
   std::fclose(in);
 }
 
-void runandwait(const std::string& program) {
+handoffoutcome runandwait(const std::string& program) {
   // Archives carry no permission bits: the extracted program is made runnable.
   chmod(program.c_str(), 0755);
   char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
   pid_t child = 0;
   if (posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, environ) != 0) {
     KLOG("runandwait", "cannot start <%s>\n", program.c_str());
-    std::exit(-1);
+    return {};
   }
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
+  return {handoffoutcome::ran, WIFEXITED(status) ? static_cast<unsigned long>(WEXITSTATUS(status)) : 255ul};
 }
 
-void handoff() {
+handoffoutcome handoff() {
   std::string setup = narrowtemppath() + "setup";
   std::string program = findsetupprogram(setup);
   copynew(program, setup + "/uninstall.exe");
   ReplaceExeIcon(towide(setup + "/uninstallicon.ico"), towide(setup + "/uninstall.exe"));
-  runandwait(program);
+  return runandwait(program);
 }
 
 }  // namespace
 
-int runloader(int argc) {
-  unzipthread([] {}, handoff);
-  return 0;
+int runloader(const loaderoptions& options) {
+  handoffoutcome outcome;
+  unzipthread([] {}, [&outcome] { outcome = handoff(); });
+  return loaderexit(outcome, options.relaunched);
 }
 
 }  // namespace kelvane

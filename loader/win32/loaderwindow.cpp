@@ -12,9 +12,12 @@
 #include <string>
 
 #include "common/log.h"
+#include "loader/elevatedrun.h"
 #include "loader/setupstart.h"
 #include "loader/workspace.h"
 #include "loader/worker.h"
+#include "platform/commandline.h"
+#include "platform/elevation.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -47,8 +50,39 @@ HWND findprocesswindow(DWORD processid) {
   return nullptr;
 }
 
-// Starts the setup program with no arguments in the loader's current folder
-// and keeps its process handle for the wait.
+// The options of this run; written once by runloader, before the worker starts.
+loaderoptions options;
+// Written by the hand-off on the window thread, read by runloader after the loop.
+handoffoutcome outcome;
+bool handedoff = false;
+
+// Waits for the process to end while answering this thread's messages: a
+// setup program that broadcasts (WM_SETTINGCHANGE after changing PATH) or
+// talks DDE waits for every top-level window, the hidden loader's too. A quit
+// request met meanwhile is posted again for the message loop.
+DWORD waitanswering(HANDLE process) {
+  bool quit = false;
+  int quitcode = 0;
+  while (MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        quit = true;
+        quitcode = static_cast<int>(message.wParam);
+        continue;
+      }
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  if (quit) PostQuitMessage(quitcode);
+  DWORD code = 0;
+  GetExitCodeProcess(process, &code);
+  return code;
+}
+
+// Starts the setup program, or the package again elevated, and keeps the
+// process handle for the wait.
 class win32starter : public programstarter {
  public:
   explicit win32starter(HWND owner) : owner_(owner) {}
@@ -56,47 +90,55 @@ class win32starter : public programstarter {
     if (process_) CloseHandle(process_);
   }
 
-  // Inherits the loader's environment (KZQAUTOI, KZQPATHI) and current folder.
+  // Inherits the loader's environment (KZQAUTOI, KZQPATHI) and current
+  // folder. The command line is the program's quoted path and nothing else, so
+  // its argv[0] is one argument whatever the temporary folder's name holds.
   unsigned long createprocess(const std::u16string& program) override {
 #ifdef KELVANE_ELEVATION_TEST
-    return startelevationrequired;  // test build: as if Windows asked for elevation
+    // Test build: as if Windows asked for elevation, except in the elevated instance.
+    if (!options.relaunched) return startelevationrequired;
 #endif
+    std::u16string line = commandline(program);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOW;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(w(program), nullptr, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
+    if (!CreateProcessW(w(program), reinterpret_cast<wchar_t*>(line.data()), nullptr, nullptr, TRUE, 0, nullptr,
+                        nullptr, &startup, &process))
       return GetLastError();
     CloseHandle(process.hThread);
     process_ = process.hProcess;
     return 0;
   }
 
-  // The default verb, not "runas": Windows then starts the program the way a
-  // double click in Explorer does and elevates it exactly as its manifest or
-  // installer detection asks (which is what ERROR_ELEVATION_REQUIRED said),
-  // where "runas" would demand full administrator rights whatever the program
-  // declares. The folder is given because an elevated program would otherwise
-  // start in the system folder.
-  unsigned long shellstart(const std::u16string& program) override {
+  // "runas" on the package itself: the consent prompt names the package, which
+  // the vendor signed. Its path as the elevated process can open it (a UNC
+  // name for a mapped drive); the current folder is passed on, as an elevated
+  // program would otherwise start in the system folder.
+  unsigned long relaunchelevated(const std::vector<std::string>& args) override {
 #ifdef KELVANE_ELEVATION_TEST
     if (auto error = env::get("KELVANE_TEST_SHELLSTART_ERROR")) return std::stoul(*error);
 #endif
+    std::u16string package = elevation::programpath();
+    if (package.empty()) return ERROR_FILE_NOT_FOUND;
+    std::vector<std::u16string> wide;
+    for (const auto& a : args) wide.push_back(towide(a));
+    std::u16string parameters = argumentline(wide);
     std::u16string folder = towide(fs::currentfolder());
     // The shell may hand the start to COM extensions, which need COM here.
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     SHELLEXECUTEINFOW start{};
     start.cbSize = sizeof start;
-    start.fMask = SEE_MASK_NOCLOSEPROCESS;  // a handle to wait on
+    start.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;  // a handle to wait on
     start.hwnd = owner_;  // the consent prompt belongs to the installer
-    start.lpVerb = nullptr;
-    start.lpFile = w(program);
-    start.lpParameters = nullptr;
-    start.lpDirectory = w(folder);
-    start.nShow = SW_SHOW;
+    start.lpVerb = L"runas";
+    start.lpFile = w(package);
+    start.lpParameters = w(parameters);
+    start.lpDirectory = folder.empty() ? nullptr : w(folder);
+    start.nShow = SW_SHOWNORMAL;
     if (!ShellExecuteExW(&start)) return GetLastError();
-    if (!start.hProcess) return ERROR_INVALID_HANDLE;  // started through DDE: nothing to wait for
+    if (!start.hProcess) return ERROR_INVALID_HANDLE;  // nothing to wait for
     process_ = start.hProcess;
     return 0;
   }
@@ -108,15 +150,26 @@ class win32starter : public programstarter {
   HANDLE process_ = nullptr;
 };
 
-// Starts the program and waits for it without limit. A program that cannot be
-// started ends the loader at once with -1: there is nothing left to install
-// with.
+// Starts the setup program (or the elevated instance) and waits for it
+// without limit, answering messages; records how it went.
 void runandwait(HWND window, const std::u16string& program) {
   win32starter starter(window);
-  if (startsetupprogram(starter, program) != 0) std::exit(-1);
-  // Only a window that already exists can be brought forward; no waiting.
-  SetActiveWindow(findprocesswindow(GetProcessId(starter.process())));
-  WaitForSingleObject(starter.process(), INFINITE);
+  switch (startsetupprogram(starter, program, options.relaunched, options.hidden)) {
+    case setupstart::started:
+      // Only a window that already exists can be brought forward; no waiting.
+      SetActiveWindow(findprocesswindow(GetProcessId(starter.process())));
+      outcome.code = waitanswering(starter.process());
+      outcome.how = handoffoutcome::ran;
+      break;
+    case setupstart::relaunched:
+      outcome.code = waitanswering(starter.process());
+      outcome.how = handoffoutcome::elevated;
+      KLOG("runandwait", "the elevated instance ended with %#lx\n", outcome.code);
+      break;
+    case setupstart::failed:
+      outcome.how = handoffoutcome::notstarted;
+      break;
+  }
 }
 
 // Copies a file to a new name. An existing target (an "uninstall.exe" that
@@ -134,6 +187,7 @@ void handoff(HWND window) {
   copynew(setup + u"qSetup.exe", setup + u"uninstall.exe");
   ReplaceExeIcon(setup + u"uninstallicon.ico", setup + u"uninstall.exe");
   ShowWindow(window, SW_HIDE);
+  handedoff = true;
   runandwait(window, setup + u"qSetup.exe");
   DestroyWindow(window);
 }
@@ -178,7 +232,7 @@ class loaderwindow {
 
   // Registers "Cwin" and creates the popup centred on the primary screen;
   // shown unless the run is unattended. False when either step fails.
-  bool createwindow(int argc) {
+  bool createwindow() {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW windowclass{};
     windowclass.cbSize = sizeof windowclass;
@@ -207,7 +261,7 @@ class loaderwindow {
            GetLastError());
       return false;
     }
-    ShowWindow(window, unattended(argc) ? SW_HIDE : SW_SHOWNORMAL);
+    ShowWindow(window, options.hidden ? SW_HIDE : SW_SHOWNORMAL);
     UpdateWindow(window);
     SetEvent(windowshown);
     return true;
@@ -228,13 +282,17 @@ class loaderwindow {
 
 }  // namespace
 
-int runloader(int argc) {
+int runloader(const loaderoptions& run) {
+  options = run;
   loaderwindow window;
   window.measurescreen();
   // Without a window or a worker nothing would ever end the message loop.
-  if (!window.createwindow(argc)) return -1;
+  if (!window.createwindow()) return loaderexit({}, options.relaunched);
   window.messageloop();
-  return 0;
+  // Closed before the hand-off: a first loader's run has ended; a relaunched
+  // instance tells its first loader that the setup program never ran.
+  if (!handedoff && !options.relaunched) return 0;
+  return loaderexit(outcome, options.relaunched);
 }
 
 }  // namespace kelvane
