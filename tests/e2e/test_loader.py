@@ -125,13 +125,20 @@ def xdotool(*argv):
     return result.stdout.split()
 
 
+def limited(program, *argv):
+    """The command that runs a program as a standard user would: through
+    asuser, with the limited token (wine starts every process elevated)."""
+    return [args.wine_run, args.build, args.asuser, winpath(program), *argv]
+
+
 class Run:
     """One run of a program under wine, watched until it ends: message boxes
     captioned "Warnning" are pressed (or handed to on_box instead), and a
-    visible "Kelvane" window is noted."""
+    visible "Kelvane" window is noted. With as_user the program runs with the
+    limited token, as a standard user's would; else elevated, wine's default."""
 
     def __init__(self, program, *argv, cwd, temp, env=None, timeout=LOADER_TIMEOUT, on_box=None,
-                 watch_memory=False):
+                 watch_memory=False, as_user=False):
         environment = dict(os.environ, KELVANE_TEMP_DIR=temp, WINEDEBUG="+msgbox")
         environment.update(env or {})
         for name, value in (env or {}).items():
@@ -141,11 +148,12 @@ class Run:
         self.window_seen_at_box = []
         self.peak_kib = 0  # the program's peak resident size, when watched
         pressed = {}  # box window -> when Return was last pressed on it
-        with winrun.Program([args.wine_run, args.build, program, *argv], cwd=cwd, env=environment,
-                            timeout=timeout) as proc:
+        command = limited(program, *argv) if as_user else [args.wine_run, args.build, program, *argv]
+        with winrun.Program(command, cwd=cwd, env=environment, timeout=timeout) as proc:
             while proc.running():
                 if watch_memory:
-                    self.peak_kib = max(self.peak_kib, winrun.peak_memory_kib(program))
+                    self.peak_kib = max(self.peak_kib, winrun.peak_memory_kib(program),
+                                        winrun.peak_memory_kib(winpath(program)))
                 if xdotool("search", "--onlyvisible", "--name", "^Kelvane$"):
                     self.window_seen = True
                 for box in xdotool("search", "--onlyvisible", "--name", "^Warnning$"):
@@ -206,12 +214,16 @@ class LoaderCase(unittest.TestCase):
         return assemble(make_zip([("setup\\" + n, d) for n, d in setup.items()]),
                         make_zip(list(app.items())))
 
-    def run_loader(self, package_path, *argv, cwd=None, temp=None, env=None, on_box=None, watch_memory=False):
+    def run_loader(self, package_path, *argv, cwd=None, temp=None, env=None, on_box=None, watch_memory=False,
+                   elevated=False):
+        """Runs the loader as a standard user, unless elevated: an elevated run
+        works in a protected folder of its own, never in %TEMP%\\setup."""
         environment = {"KELVANE_REPORT": winpath(self.report), "KELVANE_EXIT": "7",
-                       "KELVANE_MARKER": "marker-\u00e9", "KZQAUTOI": None, "KZQPATHI": None}
+                       "KELVANE_MARKER": "marker-\u00e9", "KZQAUTOI": None, "KZQPATHI": None,
+                       "KELVANE_BROADCAST": None, "KELVANE_DELAY_MS": None}
         environment.update(env or {})
         return Run(package_path, *argv, cwd=cwd or self.dir, temp=temp or self.temp, env=environment,
-                   on_box=on_box, watch_memory=watch_memory)
+                   on_box=on_box, watch_memory=watch_memory, as_user=not elevated)
 
     def report_seen(self):
         with open(self.report, encoding="utf-8") as f:
@@ -544,6 +556,86 @@ class StaleWorkspace(LoaderCase):
                 self.assertEqual(f.read(), "keep")
 
 
+class Elevated(LoaderCase):
+    """An elevated run (wine's default token) works in a new, randomly named
+    folder with a protected access list, never in %TEMP%\\setup, and removes
+    it at the end; the setup program's broadcasts are answered meanwhile."""
+
+    PROTECTED = re.compile(r"^kelvane-[0-9a-f]{32}$")
+
+    def plant(self):
+        """A DLL left in the user's setup folder, where an unelevated process
+        of the user can write."""
+        os.makedirs(self.setup_folder, exist_ok=True)
+        planted = os.path.join(self.setup_folder, "version.dll")
+        with open(planted, "wb") as f:
+            f.write(b"planted")
+        return planted
+
+    def test_elevated_run_works_in_a_protected_folder_of_its_own(self):
+        path = self.write_package(self.assembled())
+        planted = self.plant()
+        cases = [((), None, None), (("1", "D:\\target dir\\"), "1", "D:\\target dir\\")]
+        folders = set()
+        for argv, autoi, pathi in cases:
+            with self.subTest(argv=argv):
+                if os.path.exists(self.report):
+                    os.remove(self.report)
+                run = self.run_loader(path, *argv, elevated=True)
+                self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+                self.assertEqual(run.boxes, [])
+                seen = self.report_seen()
+                self.assertEqual(seen["elevated"], 1)
+                folder, name = seen["self"].rsplit("\\", 1)
+                self.assertEqual(name, "qSetup.exe")
+                root, setup = folder.rsplit("\\", 1)
+                self.assertEqual(setup, "setup")
+                parent, random_name = root.rsplit("\\", 1)
+                self.assertRegex(random_name, self.PROTECTED)
+                self.assertEqual(parent.lower(), winpath(self.temp).lower())
+                folders.add(random_name)
+                self.assertIn("config.xml", seen["beside"])
+                self.assertIn("uninstall.exe", seen["beside"])
+                self.assertNotIn("version.dll", seen["beside"])
+                config = bytes.fromhex(seen["config_hex"]).decode("utf-8")
+                self.assertRegex(config, r'<source path="%s"\s*/>' % re.escape(winpath(path)))
+                self.assertEqual((seen["KZQAUTOI"], seen["KZQPATHI"]), (autoi, pathi))
+                self.assertEqual(seen["cwd"].rstrip("\\").lower(), winpath(self.dir).lower())
+                # Removed once the setup program has ended; the user's folder untouched.
+                self.assertFalse(os.path.exists(os.path.join(self.temp, random_name)))
+                self.assertEqual(os.listdir(self.setup_folder), ["version.dll"])
+                with open(planted, "rb") as f:
+                    self.assertEqual(f.read(), b"planted")
+                self.assertNotIn("delete path is", run.stdout)
+        self.assertEqual(len(folders), 2)  # a new name every run
+        self.assertEqual(sorted(os.listdir(self.temp)), ["setup"])
+
+    def test_same_package_as_a_standard_user_uses_the_temp_setup_folder(self):
+        path = self.write_package(self.assembled())
+        self.plant()
+        run = self.run_loader(path, "1", "D:\\target")
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        seen = self.report_seen()
+        self.assertEqual(seen["elevated"], 0)
+        self.assertEqual(seen["self"].lower(), (winpath(self.setup_folder) + "\\qSetup.exe").lower())
+        self.assertNotIn("version.dll", seen["beside"])  # the workspace was reset first
+        self.assertEqual((seen["KZQAUTOI"], seen["KZQPATHI"]), ("1", "D:\\target"))
+        self.assertTrue(os.path.isfile(os.path.join(self.setup_folder, "uninstall.exe")))
+
+    def test_broadcast_from_the_setup_program_is_answered(self):
+        # SendMessageW(HWND_BROADCAST, ...) waits for every top-level window,
+        # the hidden loader's too: a loader that waits without answering
+        # messages hangs both programs.
+        path = self.write_package(self.assembled())
+        for elevated in (False, True):
+            with self.subTest(elevated=elevated):
+                run = self.run_loader(path, env={"KELVANE_BROADCAST": "1"}, elevated=elevated)
+                self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+                seen = self.report_seen()
+                self.assertGreaterEqual(seen["broadcast_ms"], 0)
+                self.assertLess(seen["broadcast_ms"], 1000)
+
+
 class LargeEntries(LoaderCase):
     """Entries stream to their files: memory stays bounded whatever an entry's
     size, and an entry that does not fit leaves nothing under its name."""
@@ -645,7 +737,7 @@ def main():
     named on the command line."""
     global args
     parser = argparse.ArgumentParser()
-    for name in ("build", "stub", "fakesetup", "closewindow", "windowstate", "uninstallicon", "wine-run"):
+    for name in ("build", "stub", "fakesetup", "closewindow", "windowstate", "uninstallicon", "asuser", "wine-run"):
         parser.add_argument("--" + name, required=True)
     args, rest = parser.parse_known_args()
     unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=2)

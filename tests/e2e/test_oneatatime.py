@@ -59,8 +59,8 @@ class Loader(winrun.Program):
             environment["KELVANE_HOLD"] = winpath(hold)
         if window:
             environment["KELVANE_WINDOW"] = window
-        super().__init__([e2e.args.wine_run, e2e.args.build, program, *argv], cwd=case.dir, env=environment,
-                         timeout=timeout)
+        # As a standard user: an elevated loader would not work in %TEMP%\setup.
+        super().__init__(e2e.limited(program, *argv), cwd=case.dir, env=environment, timeout=timeout)
         case.addCleanup(self.__exit__, None, None, None)
 
     def output(self):
