@@ -37,9 +37,14 @@ std::u16string systemtemppath();
 enum class made { created, exists, failed };
 made makeprotectedfolder(const std::u16string& path, const std::u16string& sddl, unsigned long& error);
 
-// The running program's full path, with a mapped network drive letter
-// replaced by the share's UNC name: an elevated process does not see the
-// user's mapped drives. Empty when it cannot be found.
+// A full path as an elevated process can reach it: on a drive letter the
+// user mapped to a network share, the share's UNC name ("\\server\share\..."),
+// since an elevated process does not see the user's mapped drives; any
+// other path as it is.
+std::u16string reachablepath(const std::u16string& path);
+
+// The running program's full path, reachable as above; empty when it cannot
+// be found.
 std::u16string programpath();
 
 }  // namespace kelvane::elevation

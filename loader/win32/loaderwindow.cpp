@@ -125,7 +125,7 @@ class win32starter : public programstarter {
     std::vector<std::u16string> wide;
     for (const auto& a : args) wide.push_back(towide(a));
     std::u16string parameters = argumentline(wide);
-    std::u16string folder = towide(fs::currentfolder());
+    std::u16string folder = elevation::reachablepath(towide(fs::currentfolder()));
     // The shell may hand the start to COM extensions, which need COM here.
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     SHELLEXECUTEINFOW start{};

@@ -38,6 +38,8 @@ made makeprotectedfolder(const std::u16string& path, const std::u16string&, unsi
   return errno == EEXIST ? made::exists : made::failed;
 }
 
+std::u16string reachablepath(const std::u16string& path) { return path; }
+
 std::u16string programpath() {
   char path[PATH_MAX + 1];
   ssize_t n = readlink("/proc/self/exe", path, PATH_MAX);

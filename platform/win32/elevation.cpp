@@ -94,11 +94,8 @@ made makeprotectedfolder(const std::u16string& path, const std::u16string& sddl,
   return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? made::exists : made::failed;
 }
 
-std::u16string programpath() {
-  std::u16string path(32768, u'\0');
-  DWORD n = GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(path.data()), static_cast<DWORD>(path.size()));
-  if (n == 0 || n >= path.size()) return {};
-  path.resize(n);
+std::u16string reachablepath(const std::u16string& given) {
+  std::u16string path = given;
   if (path.size() < 3 || path[1] != u':') return path;  // already a UNC or device path
   // mpr.dll, loaded only here and only from the system folder, keeps the
   // stub's imports to the DLLs Windows always takes from there.
@@ -118,6 +115,14 @@ std::u16string programpath() {
   }
   FreeLibrary(mpr);
   return path;
+}
+
+std::u16string programpath() {
+  std::u16string path(32768, u'\0');
+  DWORD n = GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(path.data()), static_cast<DWORD>(path.size()));
+  if (n == 0 || n >= path.size()) return {};
+  path.resize(n);
+  return reachablepath(path);
 }
 
 }  // namespace kelvane::elevation
