@@ -63,7 +63,8 @@ bool handedoff = false;
 DWORD waitanswering(HANDLE process) {
   bool quit = false;
   int quitcode = 0;
-  while (MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+  // MWMO_INPUTAVAILABLE: also wakes for messages already in the queue.
+  while (MsgWaitForMultipleObjectsEx(1, &process, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0 + 1) {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
       if (message.message == WM_QUIT) {

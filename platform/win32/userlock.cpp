@@ -12,6 +12,7 @@ struct lock {
   HANDLE mutex;           // null while the mutex is another's we may not open
   HANDLE record;          // the holder's id and creation time, shared by name; or null
   volatile LONG64* view;  // [0] process id, [1] creation time; or null
+  bool writable;          // false for a record we may only read (an elevated holder's)
 };
 
 namespace {
@@ -50,26 +51,32 @@ HANDLE openmutex(const std::u16string& name) {
 
 void openrecord(lock* l) {
   std::u16string name = l->name + u"-holder";
-  HANDLE record = OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, w(name));
-  if (!record) {
+  DWORD access = FILE_MAP_READ | FILE_MAP_WRITE;
+  HANDLE record = OpenFileMappingW(access, FALSE, w(name));
+  if (!record && GetLastError() == ERROR_FILE_NOT_FOUND) {
     sharedsecurity security(recordsddl);
     record = CreateFileMappingW(INVALID_HANDLE_VALUE, security.get(), PAGE_READWRITE, 0, 2 * sizeof(LONG64),
                                 w(name));
   }
+  if (!record) {  // a higher integrity level's: still readable, to find the holder
+    access = FILE_MAP_READ;
+    record = OpenFileMappingW(access, FALSE, w(name));
+  }
   if (!record) return;
-  void* view = MapViewOfFile(record, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 2 * sizeof(LONG64));
+  void* view = MapViewOfFile(record, access, 0, 0, 2 * sizeof(LONG64));
   if (!view) {
     CloseHandle(record);
     return;
   }
   l->record = record;
   l->view = static_cast<volatile LONG64*>(view);
+  l->writable = access & FILE_MAP_WRITE;
 }
 
 state ownedafter(lock* l, DWORD waited) {
   // WAIT_ABANDONED: the holder ended without giving the mutex up, now ours.
   if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return waited == WAIT_TIMEOUT ? state::held : state::failed;
-  if (l->view) {
+  if (l->view && l->writable) {
     process me = currentprocess();
     InterlockedExchange64(&l->view[0], 0);  // never an id beside another's time
     InterlockedExchange64(&l->view[1], static_cast<LONG64>(me.created));
@@ -92,7 +99,7 @@ lock* open(const std::string& name) {
   // Not inheritable: the setup program must not keep the workspace held.
   HANDLE mutex = openmutex(wide);
   if (!mutex && GetLastError() != ERROR_ACCESS_DENIED) return nullptr;
-  lock* l = new lock{wide, mutex, nullptr, nullptr};
+  lock* l = new lock{wide, mutex, nullptr, nullptr, false};
   openrecord(l);
   return l;
 }
@@ -125,8 +132,8 @@ state take(lock* l) {
 process holder(lock* l) {
   if (!l->view) return {};
   process p;
-  p.id = static_cast<unsigned long>(InterlockedCompareExchange64(&l->view[0], 0, 0));
-  p.created = static_cast<unsigned long long>(InterlockedCompareExchange64(&l->view[1], 0, 0));
+  p.id = static_cast<unsigned long>(l->view[0]);  // aligned 64-bit reads: whole values
+  p.created = static_cast<unsigned long long>(l->view[1]);
   return p;
 }
 
