@@ -12,6 +12,7 @@
 
 #include "package/datamd5.h"
 #include "package/layout.h"
+#include "platform/elevation.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "tests/support/scratch.h"
@@ -176,13 +177,31 @@ TEST_F(Worker, ArchiveFailingAfterKEntriesKeepsThoseK) {
 // with no arguments in the loader's current folder, and awaited.
 TEST_F(Worker, HandOffRunsTheSetupProgramAndWaits) {
   std::string marker = scratch_.file("ran.txt");
-  std::vector<entry> setup = {{"setup\\QSETUP.EXE", "#!/bin/sh\necho \"$#:$(pwd)\" > '" + marker + "'\nexit 7\n"},
-                              {"setup\\config.xml", "<setup><source path=\"old\"/></setup>"}};
+  // The setup program records its arguments, its current folder, its own
+  // folder, and what lies beside it.
+  std::vector<entry> setup = {
+      {"setup\\QSETUP.EXE", "#!/bin/sh\nhere=$(dirname \"$0\")\n{ echo \"$#:$(pwd)\"; echo \"$here\"; ls \"$here\";"
+                             " cat \"$here/config.xml\"; } > '" + marker + "'\nexit 7\n"},
+      {"setup\\config.xml", "<setup><source path=\"old\"/></setup>"}};
   std::string path = writepackage(package(setup));
   EXPECT_EQ(startup({path}), 0);
-  EXPECT_EQ(testing::readbytes(marker), "0:" + fs::currentfolder() + "\n");
-  EXPECT_EQ(extracted("setup\\uninstall.exe"), setup[0].data);
-  EXPECT_NE(extracted("setup\\config.xml").find(path), std::string::npos);
+  std::string seen = testing::readbytes(marker);
+  std::string first = "0:" + fs::currentfolder() + "\n";
+  ASSERT_EQ(seen.substr(0, first.size()), first);
+  std::string folder = seen.substr(first.size(), seen.find('\n', first.size()) - first.size());
+  EXPECT_NE(seen.find("\nuninstall.exe\n"), std::string::npos) << seen;
+  EXPECT_NE(seen.find(path), std::string::npos) << seen;  // config.xml names the package
+  if (!elevation::elevated()) {
+    EXPECT_EQ(folder, scratch_.path() + "/setup");
+    EXPECT_EQ(extracted("setup\\uninstall.exe"), setup[0].data);
+    EXPECT_NE(extracted("setup\\config.xml").find(path), std::string::npos);
+  } else {
+    // Root: a protected folder of its own, gone once the setup program ended.
+    std::string root = folder.substr(0, folder.rfind('/'));
+    EXPECT_EQ(root.rfind(scratch_.path() + "/kelvane-", 0), 0u) << folder;
+    EXPECT_FALSE(fs::isfolder(root));
+    EXPECT_FALSE(fs::isfolder(scratch_.path() + "/setup"));
+  }
 }
 #endif
 
