@@ -523,6 +523,23 @@ class Names(LoaderCase):
         self.assertIn('path="%s"' % winpath(path), config)
 
 
+    def test_temp_folder_with_spaces_gives_the_setup_program_one_argument(self):
+        # Its quoted path is its whole command line: argv[0] stays one
+        # argument, as for a user whose profile name holds a space. (Wine
+        # quotes the program's path itself when no command line is given,
+        # where Windows uses it unquoted: the quoting rules are tested
+        # natively, tests/platform; here the line the program gets.)
+        temp = os.path.join(self.dir, "Ana Maria", "Local Temp")
+        path = self.write_package(self.assembled())
+        run = self.run_loader(path, temp=temp)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        seen = self.report_seen()
+        self.assertEqual(seen["args"], [])
+        program = winpath(temp) + "\\setup\\qSetup.exe"
+        self.assertEqual(seen["self"].lower(), program.lower())
+        self.assertEqual(seen["commandline"].lower(), '"%s"' % program.lower())
+
+
 class StaleWorkspace(LoaderCase):
     def test_stale_files_go_and_linked_outside_files_stay(self):
         outside = os.path.join(self.dir, "outside")
