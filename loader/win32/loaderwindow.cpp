@@ -120,6 +120,10 @@ class win32starter : public programstarter {
   unsigned long relaunchelevated(const std::vector<std::string>& args) override {
 #ifdef KELVANE_ELEVATION_TEST
     if (auto error = env::get("KELVANE_TEST_SHELLSTART_ERROR")) return std::stoul(*error);
+    // Test build: wine passes this environment on, where Windows gives an
+    // elevated program a fresh one; the values must arrive by the arguments.
+    env::unset("KZQAUTOI");
+    env::unset("KZQPATHI");
 #endif
     std::u16string package = elevation::programpath();
     if (package.empty()) return ERROR_FILE_NOT_FOUND;
