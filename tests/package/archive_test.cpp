@@ -291,6 +291,10 @@ TEST_F(ArchiveTest, AFileThroughALinkIsArchivedWhole) {
   const std::string data = windowed(17 * blocksize + 99, 10);
   writefile("target.bin", data);
   if (!makelink(scratch.file("link.bin"), scratch.file("target.bin"), false)) GTEST_SKIP() << "no symbolic links here";
+  // Wine makes the link but cannot open a file through it.
+  std::FILE* through = fs::openfile("link.bin", "rb");
+  if (!through) GTEST_SKIP() << "a link made here cannot be read through";
+  std::fclose(through);
   EXPECT_EQ(fs::pathsize("link.bin"), static_cast<std::int64_t>(data.size()));
   datazip writer(archive);
   ASSERT_TRUE(writer.zipfopen());
