@@ -634,14 +634,16 @@ class Elevated(LoaderCase):
     def test_elevated_run_works_in_a_protected_folder_of_its_own(self):
         path = self.write_package(self.assembled())
         planted = self.plant()
-        cases = [((), None, None), (("1", "D:\\target dir\\"), "1", "D:\\target dir\\")]
+        # the arguments, what the setup program sees, the loader's exit code: attended 0 once the
+        # setup program ran, unattended the setup program's own (7)
+        cases = [((), None, None, 0), (("1", "D:\\target dir\\"), "1", "D:\\target dir\\", 7)]
         folders = set()
-        for argv, autoi, pathi in cases:
+        for argv, autoi, pathi, code in cases:
             with self.subTest(argv=argv):
                 if os.path.exists(self.report):
                     os.remove(self.report)
                 run = self.run_loader(path, *argv, elevated=True)
-                self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+                self.assertEqual(run.returncode, code, run.stdout + run.stderr)
                 self.assertEqual(run.boxes, [])
                 seen = self.report_seen()
                 self.assertEqual(seen["elevated"], 1)
@@ -673,7 +675,7 @@ class Elevated(LoaderCase):
         path = self.write_package(self.assembled())
         self.plant()
         run = self.run_loader(path, "1", "D:\\target")
-        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        self.assertEqual(run.returncode, 7, run.stdout + run.stderr)  # unattended: the setup program's
         seen = self.report_seen()
         self.assertEqual(seen["elevated"], 0)
         self.assertEqual(seen["self"].lower(), (winpath(self.setup_folder) + "\\qSetup.exe").lower())
