@@ -1,7 +1,7 @@
 // How a loader run ends once extraction is over: whether the user is told in
 // a "Warnning" box, whether the setup program is started, and the loader's
-// exit code. One decision for every platform, so that it can be tested as
-// one table.
+// exit code. One decision for every platform and for both loaders of an
+// elevated relaunch, so that it can be tested as one table.
 //
 // Attended runs keep their long-standing behaviour: a box for a failed
 // extraction or a digest mismatch, the setup program started after OK all
@@ -16,9 +16,23 @@
 // 15999, the codes Windows Installer and most setup programs return) and far
 // below the 0x8xxxxxxx and 0xCxxxxxxx values of HRESULTs and crashes, so a
 // tool can tell them from a setup program's.
+//
+// A first loader whose setup program needs elevation starts its package again
+// elevated (elevatedrun.h) and waits for it. That instance decides as any
+// run does (unattended when the first one was), except that it ends with
+// `exitrelaunchnotstarted` where another run would end with -1. The first
+// loader then ends attended with 0 when the setup program ran there and -1
+// otherwise; unattended with the elevated instance's code as it is (the setup
+// program's, or 24001 or 24002 from its own extraction), and -1 when the
+// setup program never ran there.
 #pragma once
 
 namespace kelvane {
+
+struct loaderoptions {
+  bool hidden = false;      // unattended: the window is never shown
+  bool relaunched = false;  // the elevated instance a first loader started
+};
 
 enum class extraction {
   complete,     // every entry written, both digests match
@@ -33,21 +47,36 @@ constexpr int exitdigestmismatch = 24002;
 // Any run that cannot go on (no window, the setup program cannot be started,
 // the own file cannot be opened, another attended installation is running).
 constexpr int exitcannotgoon = -1;  // 0xFFFFFFFF, 4294967295 as tools show it
+// The elevated instance's "cannot go on", read only by its first loader
+// ("KV"). A setup program that itself ends with it counts as not run.
+constexpr unsigned long exitrelaunchnotstarted = 0x4B560000;
 
-enum class setupstart {
-  nottried,     // the setup program has not been started (yet)
-  failed,       // starting it failed
-  ran,          // it ran and ended with its exit code
+// -1, or exitrelaunchnotstarted in the elevated instance.
+int cannotgoon(const loaderoptions& run);
+
+// How far the hand-off got.
+enum class setuprun {
+  nottried,  // the setup program has not been started (yet)
+  failed,    // neither it nor an elevated instance could be started, or the user declined
+  ran,       // it ran here and ended with `code`
+  elevated,  // an elevated instance of the package ran in its place and ended with `code`
+};
+
+struct setupresult {
+  setuprun how = setuprun::nottried;
+  unsigned long code = 0;
 };
 
 struct ending {
   bool showbox = false;     // show the outcome's "Warnning" box; else it is only logged
   bool startsetup = false;  // start the setup program
-  int exitcode = 0;         // the loader's exit code, given what `start` says
+  int exitcode = 0;         // the loader's exit code, given what `setup` says
 };
 
-// `attended` as unattended() says; `outcome` of the extraction; `start` and
-// `setupexit` once the start was tried (nottried before, or when not started).
-ending decideending(bool attended, extraction outcome, setupstart start, unsigned long setupexit);
+// `run` as startup decided it; `outcome` of the extraction; `setup` once the
+// start was tried. Before that (or when the window was closed before the
+// hand-off) the exit code is the one of a run whose setup program never ran:
+// 0 for an attended first loader, as always, else cannotgoon().
+ending decideending(const loaderoptions& run, extraction outcome, setupresult setup = {});
 
 }  // namespace kelvane

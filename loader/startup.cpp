@@ -2,12 +2,14 @@
 
 #include <cstdio>
 
+#include "loader/elevatedrun.h"
 #include "loader/loaderwindow.h"
 #include "loader/workspace.h"
 #include "loader/workspacelock.h"
 #include "package/builder.h"
 #include "package/layout.h"
 #include "package/peimage.h"
+#include "platform/elevation.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/ui.h"
@@ -37,8 +39,21 @@ bool isstub(std::FILE* ownfile) {
   return stub;
 }
 
+// The relaunched instance's KZQAUTOI and KZQPATHI are exactly the first
+// loader's: set as they were there, absent where they were absent.
+void passrelaunched(const relaunchrequest& request) {
+  for (auto [name, value] : {std::pair{"KZQAUTOI", &request.autoinstall}, std::pair{"KZQPATHI", &request.installpath}})
+    value->has_value() ? env::set(name, **value) : env::unset(name);
+}
+
 int startup(const std::vector<std::string>& args) {
-  passarguments(args);
+  relaunchrequest relaunch = parserelaunch(args);
+  if (relaunch.relaunched)
+    passrelaunched(relaunch);
+  else
+    passarguments(args);
+  loaderoptions options{relaunch.relaunched ? relaunch.hidden : unattended(static_cast<int>(args.size())),
+                        relaunch.relaunched};
   splash::startup();
   splash::LoadSplashImages();
   ui::monitor screen = ui::openingmonitor();
@@ -47,15 +62,23 @@ int startup(const std::vector<std::string>& args) {
   std::FILE* ownfile = fs::openfile(own, "rb");
   if (!ownfile) {
     std::fputs("Open file failed\n", stdout);
-    return -1;
+    return cannotgoon(options);
   }
   if (isstub(ownfile)) return buildpackage(ownfile, screen);
 
   std::fclose(ownfile);
-  // Another loader may be installing from the same workspace: wait or end.
-  if (!takeworkspace(!unattended(static_cast<int>(args.size())))) return -1;
-  intitemp();
-  return runloader(static_cast<int>(args.size()));
+  // Another loader may be installing: wait or end. The relaunched instance's
+  // first loader holds the lock for it, and waits for it.
+  if (!options.relaunched && !takeworkspace(!options.hidden)) return exitcannotgoon;
+  elevation::trustnoredirection();  // before anything in the workspace is touched
+  if (chooseworkspace(elevation::elevated(), options.relaunched) == workspacekind::usertemp) {
+    intitemp();
+    return runloader(options);
+  }
+  if (!takeprotectedworkspace()) return cannotgoon(options);
+  int code = runloader(options);
+  releaseworkspace();
+  return code;
 }
 
 }  // namespace kelvane

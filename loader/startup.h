@@ -19,10 +19,14 @@ void passarguments(const std::vector<std::string>& args);
 // counting a certificate table that signing appended. Leaves the file at its start.
 bool isstub(std::FILE* ownfile);
 
-// Sets KZQAUTOI and KZQPATHI from args[1] and args[2], starts the picture
-// library, then runs the builder when the own file is the bare stub and the
-// loader otherwise, once it holds the workspace (see workspacelock.h). Returns
-// the process exit code: the builder's 0 or -1, or the loader's (ending.h).
+// Sets KZQAUTOI and KZQPATHI from args[1] and args[2] (or, in an instance
+// relaunched elevated, from what follows its marker: see elevatedrun.h),
+// starts the picture library, then runs the builder when the own file is the
+// bare stub and the loader otherwise: once it holds the workspace lock (see
+// workspacelock.h; a relaunched instance's first loader holds it), in
+// %TEMP%\setup when unelevated, else in a protected folder of its own that it
+// removes at the end. Returns the process exit code: the builder's 0 or -1, or
+// the loader's (ending.h).
 int startup(const std::vector<std::string>& args);
 
 }  // namespace kelvane

@@ -26,7 +26,8 @@ extraction extractsetup(const std::string& package) {
   // A setup folder of its own, never a link's target: the workspace reset
   // removes a link in its place, but where that is impossible (wine) the
   // link stays, and nothing may be written, patched or started through it.
-  std::string setupfolder = narrowtemppath() + "setup";
+  std::string workspace = narrowtemppath();
+  std::string setupfolder = workspace + "setup";
   if (!fs::makefolder(setupfolder)) {
     KLOG("unzipthread", "the setup folder <%s> cannot be made, or a link is in its place: nothing is written\n",
          setupfolder.c_str());
@@ -35,8 +36,8 @@ extraction extractsetup(const std::string& package) {
   dataunzip reader;
   char setupdigest[33] = {};
   char appdigest[33] = {};
-  bool opened = reader.unzipfopen(package, setupdigest, appdigest);
-  bool whole = opened && extractsetupentries(reader, narrowtemppath());
+  bool opened = reader.unzipfopen(package, setupdigest, appdigest, workspace);
+  bool whole = opened && extractsetupentries(reader, workspace);
   reader.closeunzipfile();
   patchconfig();
   // Digests that were never computed are not compared: a package that cannot
@@ -58,11 +59,11 @@ std::u16string extractionmessage(extraction outcome) {
   return {};
 }
 
-void unzipthread(bool attended, const std::function<void()>& windowshown,
+void unzipthread(const loaderoptions& run, const std::function<void()>& windowshown,
                  const std::function<void(extraction)>& handoff) {
   extraction outcome = extractsetup(ownpath());
   std::u16string message = extractionmessage(outcome);
-  if (decideending(attended, outcome, setupstart::nottried, 0).showbox) {
+  if (decideending(run, outcome).showbox) {
     windowshown();
     ui::warn(message);
   } else if (!message.empty()) {

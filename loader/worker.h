@@ -27,7 +27,7 @@ std::u16string extractionmessage(extraction outcome);
 // decideending whether to run the setup program). A box waits for
 // windowshown() to return: the box never comes up before the window the user
 // is watching.
-void unzipthread(bool attended, const std::function<void()>& windowshown,
+void unzipthread(const loaderoptions& run, const std::function<void()>& windowshown,
                  const std::function<void(extraction)>& handoff);
 
 }  // namespace kelvane

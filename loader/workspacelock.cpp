@@ -1,7 +1,6 @@
 #include "loader/workspacelock.h"
 
 #include "common/log.h"
-#include "loader/workspace.h"
 #include "package/datamd5.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -30,7 +29,9 @@ workspaceaction decideworkspace(bool held, bool attended) {
 bool takeworkspace(bool attended) {
   // The temporary folder may be named in its short form ("ADMINI~1") by one
   // program and in its long form by another.
-  std::u16string folder = fs::longname(widetemppath()) + u"setup";
+  // Named after the user's setup folder in every run, also an elevated one
+  // that works in a protected folder of its own: one installation at a time.
+  std::u16string folder = fs::longname(fs::temppath()) + u"setup";
   // Kept, and with it the lock, until the process ends.
   static userlock::lock* lock = userlock::open(workspacelockname(folder));
   userlock::state state = lock ? userlock::trytake(lock) : userlock::state::failed;
@@ -42,14 +43,14 @@ bool takeworkspace(bool attended) {
     case workspaceaction::proceed:
       return true;
     case workspaceaction::wait:
-      KLOG("takeworkspace", "the workspace is in use by process %lu: waiting until it ends\n", userlock::holder(lock));
+      KLOG("takeworkspace", "the workspace is in use by process %lu: waiting until it ends\n", userlock::holder(lock).id);
       if (userlock::take(lock) == userlock::state::failed)
         KLOG("takeworkspace", "cannot wait for the workspace; going on without the lock\n");
       return true;
     case workspaceaction::bringforward: {
-      unsigned long holder = userlock::holder(lock);
+      userlock::process holder = userlock::holder(lock);
       bool shown = ui::bringforward(holder);
-      KLOG("takeworkspace", "the workspace is in use by process %lu: %s, ending\n", holder,
+      KLOG("takeworkspace", "the workspace is in use by process %lu: %s, ending\n", holder.id,
            shown ? "brought its window forward" : "it shows no window");
       return false;
     }

@@ -137,7 +137,8 @@ dataunzip::dataunzip() : view_(std::make_unique<streamview>()), current_(std::ma
 
 dataunzip::~dataunzip() { closeunzipfile(); }
 
-bool dataunzip::unzipfopen(const std::string& path, char setupout[33], char appout[33]) {
+bool dataunzip::unzipfopen(const std::string& path, char setupout[33], char appout[33],
+                           const std::string& workspace) {
   closeunzipfile();
   setupout[0] = appout[0] = '\0';
   count_ = 0;
@@ -146,7 +147,8 @@ bool dataunzip::unzipfopen(const std::string& path, char setupout[33], char appo
     KLOG("dataunzip::unzipfopen", "cannot open package %s\n", path.c_str());
     return false;
   }
-  if (!readtrailer() || !opensetup() || !digest(setupout, appout) || !enterworkspace()) {
+  if (!readtrailer() || !opensetup() || !digest(setupout, appout) ||
+      !enterworkspace(workspace.empty() ? tonarrow(fs::temppath()) : workspace)) {
     closeunzipfile();
     setupout[0] = appout[0] = '\0';
     count_ = 0;
@@ -201,8 +203,7 @@ bool dataunzip::digest(char setupout[33], char appout[33]) {
   return ok;
 }
 
-bool dataunzip::enterworkspace() {
-  std::string workspace = tonarrow(fs::temppath());
+bool dataunzip::enterworkspace(const std::string& workspace) {
   if (workspace.empty()) return true;  // no temporary folder: work where we are
   savedfolder_ = fs::currentfolder();
   if (savedfolder_.empty() || !fs::changefolder(workspace)) {

@@ -91,8 +91,9 @@ class dataunzip {
   // It is trusted only as far as it describes ranges inside that data
   // (setup_offset <= app_offset <= data end - 72); any other package, and
   // one with no zip archive ending at app_offset, is refused. Digests read
-  // only the nine samples of each range, whatever its size.
-  bool unzipfopen(const std::string& path, char setupout[33], char appout[33]);
+  // only the nine samples of each range, whatever its size. The workspace is
+  // the temporary folder unless `workspace` names another folder.
+  bool unzipfopen(const std::string& path, char setupout[33], char appout[33], const std::string& workspace = {});
 
   std::uint32_t count() const { return count_; }  // entries of the setup archive
   const packagetrailer& trailer() const { return trailer_; }
@@ -136,7 +137,7 @@ class dataunzip {
   bool readtrailer();
   bool opensetup();
   bool digest(char setupout[33], char appout[33]);
-  bool enterworkspace();
+  bool enterworkspace(const std::string& workspace);
   int readmismatched(const chunksink& sink);
 
   std::FILE* package_ = nullptr;

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/userlock.h"
+
 namespace kelvane::ui {
 
 // A monitor: its rectangle on the desktop, in physical pixels, and its DPI.
@@ -51,8 +53,11 @@ void hidewaiting();
 void warn(const std::u16string& text);
 
 // Brings a running installation's window to the front: the first visible
-// top-level window of a program that `processid` started (its setup program),
-// else of `processid` itself (its splash). False when neither shows one.
-bool bringforward(unsigned long processid);
+// top-level window of a program that the holder started (its setup program),
+// else of the holder itself (its splash). Only a process whose creation time
+// is the recorded one counts, and only children created after it, so an id
+// the system has given to another process brings nothing forward. False when
+// no window was found.
+bool bringforward(const userlock::process& holder);
 
 }  // namespace kelvane::ui

@@ -11,7 +11,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <vector>
 
@@ -73,8 +72,8 @@ std::optional<unsigned long> runandwait(const std::string& program) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-int handoff(bool attended, extraction outcome) {
-  ending end = decideending(attended, outcome, setupstart::nottried, 0);
+int handoff(const loaderoptions& run, extraction outcome) {
+  ending end = decideending(run, outcome);
   if (!end.startsetup) {
     KLOG("handoff", "the setup program is not started: the package was not extracted whole and intact\n");
     return end.exitcode;
@@ -84,15 +83,14 @@ int handoff(bool attended, extraction outcome) {
   copynew(program, setup + "/uninstall.exe");
   ReplaceExeIcon(towide(setup + "/uninstallicon.ico"), towide(setup + "/uninstall.exe"));
   std::optional<unsigned long> code = runandwait(program);
-  return decideending(attended, outcome, code ? setupstart::ran : setupstart::failed, code.value_or(0)).exitcode;
+  return decideending(run, outcome, {code ? setuprun::ran : setuprun::failed, code.value_or(0)}).exitcode;
 }
 
 }  // namespace
 
-int runloader(int argc) {
-  bool attended = !unattended(argc);
-  int exitcode = 0;
-  unzipthread(attended, [] {}, [&](extraction outcome) { exitcode = handoff(attended, outcome); });
+int runloader(const loaderoptions& options) {
+  int exitcode = cannotgoon(options);
+  unzipthread(options, [] {}, [&](extraction outcome) { exitcode = handoff(options, outcome); });
   return exitcode;
 }
 

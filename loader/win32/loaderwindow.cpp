@@ -9,14 +9,15 @@
 #include <shellapi.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <optional>
 #include <string>
 
 #include "common/log.h"
+#include "loader/elevatedrun.h"
 #include "loader/setupstart.h"
 #include "loader/workspace.h"
 #include "loader/worker.h"
+#include "platform/commandline.h"
+#include "platform/elevation.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -36,9 +37,9 @@ constexpr UINT WM_UNZIPDONE = WM_USER + 1;
 // it a quick worker's box could come up before the window it belongs to.
 HANDLE windowshown = nullptr;
 
-// Written before the worker starts, read by it and by the hand-off.
-bool attendedrun = true;
-// The loader's exit code, set by the hand-off (0 when the window is closed before it).
+// The options of this run; written once by runloader, before the worker starts.
+loaderoptions options;
+// The loader's exit code, set by runloader and then by the hand-off.
 int loaderexit = 0;
 
 const wchar_t* w(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
@@ -52,8 +53,34 @@ HWND findprocesswindow(DWORD processid) {
   return nullptr;
 }
 
-// Starts the setup program with no arguments in the loader's current folder
-// and keeps its process handle for the wait.
+// Waits for the process to end while answering this thread's messages: a
+// setup program that broadcasts (WM_SETTINGCHANGE after changing PATH) or
+// talks DDE waits for every top-level window, the hidden loader's too. A quit
+// request met meanwhile is posted again for the message loop.
+DWORD waitanswering(HANDLE process) {
+  bool quit = false;
+  int quitcode = 0;
+  // MWMO_INPUTAVAILABLE: also wakes for messages already in the queue.
+  while (MsgWaitForMultipleObjectsEx(1, &process, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0 + 1) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        quit = true;
+        quitcode = static_cast<int>(message.wParam);
+        continue;
+      }
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  if (quit) PostQuitMessage(quitcode);
+  DWORD code = 0;
+  GetExitCodeProcess(process, &code);
+  return code;
+}
+
+// Starts the setup program, or the package again elevated, and keeps the
+// process handle for the wait.
 class win32starter : public programstarter {
  public:
   explicit win32starter(HWND owner) : owner_(owner) {}
@@ -61,47 +88,59 @@ class win32starter : public programstarter {
     if (process_) CloseHandle(process_);
   }
 
-  // Inherits the loader's environment (KZQAUTOI, KZQPATHI) and current folder.
+  // Inherits the loader's environment (KZQAUTOI, KZQPATHI) and current
+  // folder. The command line is the program's quoted path and nothing else, so
+  // its argv[0] is one argument whatever the temporary folder's name holds.
   unsigned long createprocess(const std::u16string& program) override {
 #ifdef KELVANE_ELEVATION_TEST
-    return startelevationrequired;  // test build: as if Windows asked for elevation
+    // Test build: as if Windows asked for elevation, except in the elevated instance.
+    if (!options.relaunched) return startelevationrequired;
 #endif
+    std::u16string line = commandline(program);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOW;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(w(program), nullptr, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
+    if (!CreateProcessW(w(program), reinterpret_cast<wchar_t*>(line.data()), nullptr, nullptr, TRUE, 0, nullptr,
+                        nullptr, &startup, &process))
       return GetLastError();
     CloseHandle(process.hThread);
     process_ = process.hProcess;
     return 0;
   }
 
-  // The default verb, not "runas": Windows then starts the program the way a
-  // double click in Explorer does and elevates it exactly as its manifest or
-  // installer detection asks (which is what ERROR_ELEVATION_REQUIRED said),
-  // where "runas" would demand full administrator rights whatever the program
-  // declares. The folder is given because an elevated program would otherwise
-  // start in the system folder.
-  unsigned long shellstart(const std::u16string& program) override {
+  // "runas" on the package itself: the consent prompt names the package, which
+  // the vendor signed. Its path as the elevated process can open it (a UNC
+  // name for a mapped drive); the current folder is passed on, as an elevated
+  // program would otherwise start in the system folder.
+  unsigned long relaunchelevated(const std::vector<std::string>& args) override {
 #ifdef KELVANE_ELEVATION_TEST
     if (auto error = env::get("KELVANE_TEST_SHELLSTART_ERROR")) return std::stoul(*error);
+    // Test build: wine passes this environment on, where Windows gives an
+    // elevated program a fresh one; the values must arrive by the arguments.
+    env::unset("KZQAUTOI");
+    env::unset("KZQPATHI");
 #endif
-    std::u16string folder = towide(fs::currentfolder());
+    std::u16string package = elevation::programpath();
+    if (package.empty()) return ERROR_FILE_NOT_FOUND;
+    std::vector<std::u16string> wide;
+    for (const auto& a : args) wide.push_back(towide(a));
+    std::u16string parameters = argumentline(wide);
+    std::u16string folder = elevation::reachablepath(towide(fs::currentfolder()));
     // The shell may hand the start to COM extensions, which need COM here.
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     SHELLEXECUTEINFOW start{};
     start.cbSize = sizeof start;
-    start.fMask = SEE_MASK_NOCLOSEPROCESS;  // a handle to wait on
+    start.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;  // a handle to wait on
     start.hwnd = owner_;  // the consent prompt belongs to the installer
-    start.lpVerb = nullptr;
-    start.lpFile = w(program);
-    start.lpParameters = nullptr;
-    start.lpDirectory = w(folder);
-    start.nShow = SW_SHOW;
+    start.lpVerb = L"runas";
+    start.lpFile = w(package);
+    start.lpParameters = w(parameters);
+    start.lpDirectory = folder.empty() ? nullptr : w(folder);
+    start.nShow = SW_SHOWNORMAL;
     if (!ShellExecuteExW(&start)) return GetLastError();
-    if (!start.hProcess) return ERROR_INVALID_HANDLE;  // started through DDE: nothing to wait for
+    if (!start.hProcess) return ERROR_INVALID_HANDLE;  // nothing to wait for
     process_ = start.hProcess;
     return 0;
   }
@@ -113,17 +152,24 @@ class win32starter : public programstarter {
   HANDLE process_ = nullptr;
 };
 
-// Starts the program and waits for it without limit. Its exit code, or none
-// when it could not be started.
-std::optional<unsigned long> runandwait(HWND window, const std::u16string& program) {
+// Starts the setup program (or the elevated instance) and waits for it
+// without limit, answering messages: how it went, with the exit code of what ran.
+setupresult runandwait(HWND window, const std::u16string& program) {
   win32starter starter(window);
-  if (startsetupprogram(starter, program) != 0) return std::nullopt;
-  // Only a window that already exists can be brought forward; no waiting.
-  SetActiveWindow(findprocesswindow(GetProcessId(starter.process())));
-  WaitForSingleObject(starter.process(), INFINITE);
-  DWORD code = 0;
-  GetExitCodeProcess(starter.process(), &code);
-  return code;
+  switch (startsetupprogram(starter, program, options.relaunched, options.hidden)) {
+    case setupstart::started:
+      // Only a window that already exists can be brought forward; no waiting.
+      SetActiveWindow(findprocesswindow(GetProcessId(starter.process())));
+      return {setuprun::ran, waitanswering(starter.process())};
+    case setupstart::relaunched: {
+      setupresult elevated{setuprun::elevated, waitanswering(starter.process())};
+      KLOG("runandwait", "the elevated instance ended with %#lx\n", elevated.code);
+      return elevated;
+    }
+    case setupstart::failed:
+      break;
+  }
+  return {setuprun::failed, 0};
 }
 
 // Copies a file to a new name. An existing target (an "uninstall.exe" that
@@ -138,15 +184,15 @@ void copynew(const std::u16string& from, const std::u16string& to) {
 // program, when decideending says so, and sets the loader's exit code. Wide
 // paths throughout, so any temporary folder name works.
 void handoff(HWND window, extraction outcome) {
-  ending end = decideending(attendedrun, outcome, setupstart::nottried, 0);
+  ending end = decideending(options, outcome);
   if (end.startsetup) {
     std::u16string setup = widetemppath() + u"setup\\";
     copynew(setup + u"qSetup.exe", setup + u"uninstall.exe");
     ReplaceExeIcon(setup + u"uninstallicon.ico", setup + u"uninstall.exe");
     ShowWindow(window, SW_HIDE);
-    std::optional<unsigned long> code = runandwait(window, setup + u"qSetup.exe");
-    end = decideending(attendedrun, outcome, code ? setupstart::ran : setupstart::failed, code.value_or(0));
-    if (code) KLOG("handoff", "the setup program ended with %lu\n", *code);
+    setupresult ran = runandwait(window, setup + u"qSetup.exe");
+    end = decideending(options, outcome, ran);
+    if (ran.how == setuprun::ran) KLOG("handoff", "the setup program ended with %lu\n", ran.code);
   } else {
     KLOG("handoff", "the setup program is not started: the package was not extracted whole and intact\n");
   }
@@ -156,7 +202,7 @@ void handoff(HWND window, extraction outcome) {
 
 DWORD WINAPI workerentry(void* window) {
   unzipthread(
-      attendedrun, [] { WaitForSingleObject(windowshown, INFINITE); },
+      options, [] { WaitForSingleObject(windowshown, INFINITE); },
       [window](extraction outcome) {
         SendMessageW(static_cast<HWND>(window), WM_UNZIPDONE, static_cast<WPARAM>(outcome), 0);
       });
@@ -204,7 +250,7 @@ class loaderwindow {
   // Registers "Cwin" and creates the popup centred on the monitor it opens
   // on, sized for that monitor's DPI; shown unless the run is unattended.
   // False when either step fails.
-  bool createwindow(int argc) {
+  bool createwindow() {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW windowclass{};
     windowclass.cbSize = sizeof windowclass;
@@ -233,7 +279,7 @@ class loaderwindow {
            GetLastError());
       return false;
     }
-    ShowWindow(window, unattended(argc) ? SW_HIDE : SW_SHOWNORMAL);
+    ShowWindow(window, options.hidden ? SW_HIDE : SW_SHOWNORMAL);
     UpdateWindow(window);
     SetEvent(windowshown);
     return true;
@@ -254,12 +300,15 @@ class loaderwindow {
 
 }  // namespace
 
-int runloader(int argc) {
-  attendedrun = !unattended(argc);
+int runloader(const loaderoptions& run) {
+  options = run;
+  // Until the hand-off decides: a window closed before it ends the run as one
+  // whose setup program never ran.
+  loaderexit = decideending(options, extraction::complete).exitcode;
   loaderwindow window;
   window.measurescreen();
   // Without a window or a worker nothing would ever end the message loop.
-  if (!window.createwindow(argc)) return exitcannotgoon;
+  if (!window.createwindow()) return cannotgoon(options);
   window.messageloop();
   return loaderexit;
 }

@@ -18,7 +18,7 @@ void showwaiting(const monitor&) { std::fputs("Waiting ...\n", stderr); }
 
 void hidewaiting() {}
 
-bool bringforward(unsigned long) { return false; }  // no windows here
+bool bringforward(const userlock::process&) { return false; }  // no windows here
 
 void warn(const std::u16string& text) { std::fprintf(stderr, "Warnning: %s\n", tonarrow(text).c_str()); }
 

@@ -64,14 +64,28 @@ HWND visiblewindow(DWORD processid) {
   return nullptr;
 }
 
-HWND childwindow(DWORD parentid) {
+unsigned long long creationtime(DWORD processid) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processid);
+  if (!process) return 0;
+  FILETIME created{}, exited{}, kernel{}, user{};
+  unsigned long long time = 0;
+  if (GetProcessTimes(process, &created, &exited, &kernel, &user))
+    time = (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+  CloseHandle(process);
+  return time;
+}
+
+// A process the holder started: the parent id names it, and (as a parent id
+// outlives its process and may be reused) it was created after the holder.
+HWND childwindow(const userlock::process& parent) {
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return nullptr;
   HWND window = nullptr;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32FirstW(snapshot, &entry); more && !window; more = Process32NextW(snapshot, &entry))
-    if (entry.th32ParentProcessID == parentid && entry.th32ProcessID != parentid)
+    if (entry.th32ParentProcessID == parent.id && entry.th32ProcessID != parent.id &&
+        creationtime(entry.th32ProcessID) >= parent.created)
       window = visiblewindow(entry.th32ProcessID);
   CloseHandle(snapshot);
   return window;
@@ -119,10 +133,10 @@ void hidewaiting() {
   waitingfont = nullptr;
 }
 
-bool bringforward(unsigned long processid) {
-  if (!processid) return false;
-  HWND window = childwindow(processid);
-  if (!window) window = visiblewindow(processid);
+bool bringforward(const userlock::process& holder) {
+  if (!userlock::stillrunning(holder)) return false;
+  HWND window = childwindow(holder);
+  if (!window) window = visiblewindow(holder.id);
   if (!window) return false;
   if (IsIconic(window)) ShowWindow(window, SW_RESTORE);
   // Allowed: this process was just started by the user's foreground program.

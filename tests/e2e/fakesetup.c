@@ -8,7 +8,12 @@
    can hold an installation open, and then writes the time of its end into the
    report's name followed by ".end". KELVANE_DELAY_MS makes it wait that many
    milliseconds before it writes the report, so that a caller that does not
-   wait for it is caught. It exits with the code in KELVANE_EXIT (0 if unset).
+   wait for it is caught. With KELVANE_BROADCAST set it first does what
+   installers that change PATH do, SendMessageW(HWND_BROADCAST,
+   WM_SETTINGCHANGE, 0, "Environment"), which waits for every top-level
+   window, and reports how long that took ("broadcast_ms"). The report also
+   lists the names in its own folder ("beside") and whether its token is
+   elevated. It exits with the code in KELVANE_EXIT (0 if unset).
    Times are the system's clock in 100 ns units. */
 #include <windows.h>
 #include <stdio.h>
@@ -54,6 +59,36 @@ static void putconfig(FILE* out, const wchar_t* self) {
   fclose(in);
 }
 
+static void putbeside(FILE* out, const wchar_t* self) {
+  static wchar_t pattern[MAX_PATH * 4];
+  wcsncpy(pattern, self, MAX_PATH * 3);
+  pattern[MAX_PATH * 3] = 0;
+  wchar_t* slash = wcsrchr(pattern, L'\\');
+  wcscpy(slash ? slash + 1 : pattern, L"*");
+  fputs(",\n \"beside\": [", out);
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW(pattern, &found);
+  int first = 1;
+  for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &found)) {
+    if (!wcscmp(found.cFileName, L".") || !wcscmp(found.cFileName, L"..")) continue;
+    if (!first) fputs(", ", out);
+    putjson(out, found.cFileName);
+    first = 0;
+  }
+  if (find != INVALID_HANDLE_VALUE) FindClose(find);
+  fputc(']', out);
+}
+
+static int elevated(void) {
+  HANDLE token;
+  TOKEN_ELEVATION elevation = {0};
+  DWORD n = 0;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return -1;
+  BOOL ok = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &n);
+  CloseHandle(token);
+  return ok ? (int)elevation.TokenIsElevated : -1;
+}
+
 static unsigned long long now(void) {
   FILETIME t;
   GetSystemTimeAsFileTime(&t);
@@ -87,6 +122,12 @@ int wmain(int argc, wchar_t** argv) {
                     GetModuleHandleW(NULL), NULL);
   GetModuleFileNameW(NULL, self, MAX_PATH * 4);
   GetCurrentDirectoryW(MAX_PATH * 4, folder);
+  long long broadcast = -1;
+  if (GetEnvironmentVariableW(L"KELVANE_BROADCAST", code, 32)) {
+    ULONGLONG before = GetTickCount64();
+    SendMessageW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, (LPARAM)L"Environment");
+    broadcast = (long long)(GetTickCount64() - before);
+  }
   if (GetEnvironmentVariableW(L"KELVANE_DELAY_MS", code, 32)) Sleep((DWORD)_wtoi(code));
   if (GetEnvironmentVariableW(L"KELVANE_REPORT", report, 32768)) {
     FILE* out = _wfopen(report, L"wb");
@@ -106,6 +147,8 @@ int wmain(int argc, wchar_t** argv) {
       putvariable(out, L"KZQPATHI");
       putvariable(out, L"KELVANE_MARKER");
       putconfig(out, self);
+      putbeside(out, self);
+      fprintf(out, ",\n \"elevated\": %d,\n \"broadcast_ms\": %lld", elevated(), broadcast);
       fprintf(out, ",\n \"started\": %llu}\n", started);
       fclose(out);
     }

@@ -1,12 +1,14 @@
 """What a real Windows desktop expects of a package, checked under wine and
 with icoutils' wrestool: a setup program that Windows will only start
-elevated is started through the shell and awaited (by a test build of the
-loader whose first start always reports ERROR_ELEVATION_REQUIRED, since wine
-never does); the stub's manifest and version resource; a package written by
-builder mode keeps the manifest and takes the setup program's version
-resource; the uninstaller keeps the setup program's own, and its icon is the
-uninstaller icon in place of the program's first icon group."""
+elevated makes the loader start its package again elevated, which runs it
+from a protected folder (by a test build of the loader whose unelevated start
+always reports ERROR_ELEVATION_REQUIRED, since wine never does); the stub's
+manifest and version resource; a package written by builder mode keeps the
+manifest and takes the setup program's version resource; the uninstaller
+keeps the setup program's own, and its icon is the uninstaller icon in place
+of the program's first icon group."""
 import argparse
+import itertools
 import os
 import re
 import struct
@@ -89,42 +91,74 @@ def read(path):
 
 
 class SecondStart(LoaderCase):
-    """Packages whose loader is the test build: every first start fails as if
-    the setup program asked for elevation."""
+    """Packages whose loader is the test build: a setup program start by an
+    unelevated loader fails as if the program asked for elevation, so the
+    loader starts its own package again with "runas" and waits for it. Under
+    wine that instance stays limited; the marker on its command line sends it
+    to a protected folder of its own, where its start succeeds."""
 
-    def package(self):
-        setup = self.setup_files()
+    PROTECTED = re.compile(r"^kelvane-[0-9a-f]{32}$")
+
+    def package(self, setup=None):
+        setup = self.setup_files() if setup is None else setup
         return self.write_package(assemble(make_zip([("setup\\" + n, d) for n, d in setup.items()]),
                                            make_zip([("app\\readme.txt", b"hello")]),
                                            stub=read(args.elevationloader)))
 
-    def test_setup_program_started_through_the_shell_installs_and_is_awaited(self):
+    def test_setup_program_needing_elevation_runs_from_a_protected_folder_and_is_awaited(self):
         # The setup program writes its report only after 1.5 s: a loader that
         # ended without waiting would leave no report behind.
-        run = self.run_loader(self.package(), env={"KELVANE_DELAY_MS": "1500"})
-        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
-        self.assertEqual(run.boxes, [])
-        self.assertIn("asks for elevation (error 740): starting it through the shell", run.stdout)
-        seen = self.report_seen()
-        self.assertEqual(seen["args"], [])
-        self.assertEqual(seen["self"].lower(), (winpath(self.setup_folder) + "\\qSetup.exe").lower())
-        self.assertEqual(seen["cwd"].rstrip("\\").lower(), winpath(self.dir).lower())
-        config = bytes.fromhex(seen["config_hex"]).decode("utf-8")
-        self.assertIn('path="%s"' % winpath(os.path.join(self.dir, "install_test.exe")), config)
-        self.assertTrue(os.path.isfile(os.path.join(self.setup_folder, "uninstall.exe")))
-
-    def test_declined_or_failed_shell_start_ends_with_minus_one(self):
         path = self.package()
-        cases = [("1223", "elevation of %s was declined (error 1223)"),
-                 ("2", "cannot start %s through the shell (error 2)")]
-        program = winpath(self.setup_folder) + "\\qSetup.exe"
-        for error, line in cases:
-            with self.subTest(error=error):
-                run = self.run_loader(path, env={"KELVANE_TEST_SHELLSTART_ERROR": error})
-                self.assertEqual(run.returncode, 255, run.stdout + run.stderr)
+        cases = [
+            # the loader's arguments, inherited KZQAUTOI, what the setup program sees, the first loader's
+            # exit code: unattended the setup program's (7) passed on, attended 0 once it ran
+            (("1", "D:\\target dir\\"), None, ("1", "D:\\target dir\\"), 7),
+            ((), "1", ("1", None), 7),
+            ((), None, (None, None), 0),
+        ]
+        for argv, inherited, values, code in cases:
+            with self.subTest(argv=argv, KZQAUTOI=inherited):
+                if os.path.exists(self.report):
+                    os.remove(self.report)
+                run = self.run_loader(path, *argv, env={"KELVANE_DELAY_MS": "1500", "KZQAUTOI": inherited})
+                self.assertEqual(run.returncode, code, run.stdout + run.stderr)
                 self.assertEqual(run.boxes, [])
-                self.assertIn((line % program).lower(), run.stdout.lower())
+                self.assertIn("asks for elevation (error 740): starting the package again elevated", run.stdout)
+                seen = self.report_seen()
+                self.assertEqual(seen["args"], [])
+                self.assertEqual((seen["KZQAUTOI"], seen["KZQPATHI"]), values)
+                folder, name = seen["self"].rsplit("\\", 1)
+                root, setup = folder.rsplit("\\", 1)
+                parent, random_name = root.rsplit("\\", 1)
+                self.assertEqual((name, setup), ("qSetup.exe", "setup"))
+                self.assertRegex(random_name, self.PROTECTED)
+                self.assertEqual(parent.lower(), winpath(self.temp).lower())
+                self.assertIn("uninstall.exe", seen["beside"])
+                self.assertEqual(seen["cwd"].rstrip("\\").lower(), winpath(self.dir).lower())
+                config = bytes.fromhex(seen["config_hex"]).decode("utf-8")
+                self.assertIn('path="%s"' % winpath(path), config)
+                self.assertFalse(os.path.exists(os.path.join(self.temp, random_name)))  # removed at its end
+                # The first loader's own extraction stays where an unelevated run leaves it.
+                self.assertEqual(sorted(os.listdir(self.temp)), ["setup"])
+
+    def test_declined_or_failed_elevation_ends_with_minus_one(self):
+        path = self.package()
+        no_program = self.setup_files()
+        del no_program["qSetup.exe"]
+        cases = [
+            (path, {"KELVANE_TEST_SHELLSTART_ERROR": "1223"}, "elevation of the package was declined (error 1223)"),
+            (path, {"KELVANE_TEST_SHELLSTART_ERROR": "2"}, "cannot start the package elevated (error 2)"),
+            # The elevated instance runs but cannot start the setup program.
+            (self.package(no_program), {}, "the elevated instance ended with 0x4b560000"),
+        ]
+        for (package, env, line), argv in itertools.product(cases, [(), ("1", "C:\\target")]):
+            with self.subTest(line, argv=argv):
+                run = self.run_loader(package, *argv, env=env)
+                self.assertEqual(run.returncode, 0xFFFFFFFF, run.stdout + run.stderr)  # -1, attended or not
+                self.assertEqual(run.boxes, [])
+                self.assertIn(line, run.stdout)
                 self.assertFalse(os.path.exists(self.report))
+                self.assertEqual(sorted(os.listdir(self.temp)), ["setup"])
 
 
 class Resources(LoaderCase):
@@ -249,7 +283,7 @@ class Resources(LoaderCase):
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     for name in ("build", "stub", "elevationloader", "fakesetup", "vendorsetup", "oddsetup", "uninstallicon",
-                 "version", "wine-run"):
+                 "version", "exitcode", "wine-run"):
         parser.add_argument("--" + name, required=True)
     args, rest = parser.parse_known_args()
     test_loader.args = args  # the shared helpers read the same options

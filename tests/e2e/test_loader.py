@@ -145,13 +145,31 @@ def xdotool(*argv):
     return result.stdout.split()
 
 
+def launched(program, *argv, as_user):
+    """The command that runs a program through exitcode.exe, which prints the
+    program's whole 32-bit exit code (a Linux parent sees only its low 8 bits;
+    read it back with exit_code). With as_user the program gets the limited
+    token, as a standard user's would; else it runs elevated, wine's default."""
+    limited = ["--limited"] if as_user else []
+    return [args.wine_run, args.build, args.exitcode, *limited, winpath(program), *argv]
+
+
+def exit_code(stdout):
+    """The exit code exitcode.exe printed last in stdout (text), or None when
+    it printed none (it could not start the program)."""
+    found = re.findall(r"exit code (\d+)", stdout)
+    return int(found[-1]) if found else None
+
+
 class Run:
     """One run of a program under wine, watched until it ends: message boxes
     captioned "Warnning" are pressed (or handed to on_box instead), and a
-    visible "Kelvane" window is noted."""
+    visible "Kelvane" window is noted. With as_user the program runs with the
+    limited token, as a standard user's would; else elevated, wine's default.
+    returncode is the program's whole exit code (see launched)."""
 
     def __init__(self, program, *argv, cwd, temp, env=None, timeout=LOADER_TIMEOUT, on_box=None,
-                 watch_memory=False):
+                 watch_memory=False, as_user=False):
         environment = dict(os.environ, KELVANE_TEMP_DIR=temp, WINEDEBUG="+msgbox")
         environment.update(env or {})
         for name, value in (env or {}).items():
@@ -161,11 +179,12 @@ class Run:
         self.window_seen_at_box = []
         self.peak_kib = 0  # the program's peak resident size, when watched
         pressed = {}  # box window -> when Return was last pressed on it
-        with winrun.Program([args.wine_run, args.build, program, *argv], cwd=cwd, env=environment,
+        with winrun.Program(launched(program, *argv, as_user=as_user), cwd=cwd, env=environment,
                             timeout=timeout) as proc:
             while proc.running():
                 if watch_memory:
-                    self.peak_kib = max(self.peak_kib, winrun.peak_memory_kib(program))
+                    self.peak_kib = max(self.peak_kib, winrun.peak_memory_kib(program),
+                                        winrun.peak_memory_kib(winpath(program)))
                 if xdotool("search", "--onlyvisible", "--name", "^Kelvane$"):
                     self.window_seen = True
                 for box in xdotool("search", "--onlyvisible", "--name", "^Warnning$"):
@@ -181,9 +200,9 @@ class Run:
                     winrun.press_ok(box)
                     pressed[box] = time.monotonic()
                 time.sleep(0.1)
-        self.returncode = proc.returncode
         self.stdout = proc.stdout.decode("utf-8", "replace")
         self.stderr = proc.stderr.decode("utf-8", "replace")
+        self.returncode = exit_code(self.stdout)  # the whole 32-bit code: -1 is 0xFFFFFFFF
         # wine traces each box's text: MSGBOX_OnInit L"text"
         self.boxes = re.findall(r'MSGBOX_OnInit L"([^"]*)"', self.stderr)
 
@@ -226,12 +245,16 @@ class LoaderCase(unittest.TestCase):
         return assemble(make_zip([("setup\\" + n, d) for n, d in setup.items()]),
                         make_zip(list(app.items())))
 
-    def run_loader(self, package_path, *argv, cwd=None, temp=None, env=None, on_box=None, watch_memory=False):
+    def run_loader(self, package_path, *argv, cwd=None, temp=None, env=None, on_box=None, watch_memory=False,
+                   elevated=False):
+        """Runs the loader as a standard user, unless elevated: an elevated run
+        works in a protected folder of its own, never in %TEMP%\\setup."""
         environment = {"KELVANE_REPORT": winpath(self.report), "KELVANE_EXIT": "7",
-                       "KELVANE_MARKER": "marker-\u00e9", "KZQAUTOI": None, "KZQPATHI": None}
+                       "KELVANE_MARKER": "marker-\u00e9", "KZQAUTOI": None, "KZQPATHI": None,
+                       "KELVANE_BROADCAST": None, "KELVANE_DELAY_MS": None}
         environment.update(env or {})
         return Run(package_path, *argv, cwd=cwd or self.dir, temp=temp or self.temp, env=environment,
-                   on_box=on_box, watch_memory=watch_memory)
+                   on_box=on_box, watch_memory=watch_memory, as_user=not elevated)
 
     def report_seen(self):
         with open(self.report, encoding="utf-8") as f:
@@ -439,7 +462,7 @@ class Endings(LoaderCase):
         setup = self.setup_files()
         del setup["qSetup.exe"]
         run = self.run_loader(self.write_package(self.assembled(setup=setup)))
-        self.assertEqual(run.returncode, 255, run.stdout + run.stderr)
+        self.assertEqual(run.returncode, 0xFFFFFFFF, run.stdout + run.stderr)
         self.assertEqual(run.boxes, [])
         self.assertFalse(os.path.exists(self.report))
 
@@ -465,7 +488,7 @@ class Endings(LoaderCase):
 
     def test_no_screen_ends_with_minus_one(self):
         run = self.run_loader(self.write_package(self.assembled()), env={"DISPLAY": ":4242"})  # a screen that is not there
-        self.assertEqual(run.returncode, 255, run.stdout + run.stderr)
+        self.assertEqual(run.returncode, 0xFFFFFFFF, run.stdout + run.stderr)
         self.assertIn("cannot create the window", run.stdout)
         self.assertFalse(os.path.exists(self.report))
 
@@ -522,7 +545,7 @@ class Hostile(LoaderCase):
                 run = self.run_loader(path)
                 self.assert_no_crash(run)
                 self.assertEqual(run.boxes, ["Uncompress failed!"])
-                self.assertEqual(run.returncode, 255, run.stdout + run.stderr)  # nothing to start
+                self.assertEqual(run.returncode, 0xFFFFFFFF, run.stdout + run.stderr)  # nothing to start
                 self.assertEqual(self.outside_untouched(), before)
 
 
@@ -540,6 +563,23 @@ class Names(LoaderCase):
         self.assertTrue(os.path.isfile(os.path.join(temp, "setup", "uninstall.exe")))
         config = bytes.fromhex(seen["config_hex"]).decode("utf-8")
         self.assertIn('path="%s"' % winpath(path), config)
+
+
+    def test_temp_folder_with_spaces_gives_the_setup_program_one_argument(self):
+        # Its quoted path is its whole command line: argv[0] stays one
+        # argument, as for a user whose profile name holds a space. (Wine
+        # quotes the program's path itself when no command line is given,
+        # where Windows uses it unquoted: the quoting rules are tested
+        # natively, tests/platform; here the line the program gets.)
+        temp = os.path.join(self.dir, "Ana Maria", "Local Temp")
+        path = self.write_package(self.assembled())
+        run = self.run_loader(path, temp=temp)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        seen = self.report_seen()
+        self.assertEqual(seen["args"], [])
+        program = winpath(temp) + "\\setup\\qSetup.exe"
+        self.assertEqual(seen["self"].lower(), program.lower())
+        self.assertEqual(seen["commandline"].lower(), '"%s"' % program.lower())
 
 
 class StaleWorkspace(LoaderCase):
@@ -573,6 +613,88 @@ class StaleWorkspace(LoaderCase):
         for name in ("keep.txt", os.path.join("inner", "keep2.txt")):
             with open(os.path.join(outside, name)) as f:
                 self.assertEqual(f.read(), "keep")
+
+
+class Elevated(LoaderCase):
+    """An elevated run (wine's default token) works in a new, randomly named
+    folder with a protected access list, never in %TEMP%\\setup, and removes
+    it at the end; the setup program's broadcasts are answered meanwhile."""
+
+    PROTECTED = re.compile(r"^kelvane-[0-9a-f]{32}$")
+
+    def plant(self):
+        """A DLL left in the user's setup folder, where an unelevated process
+        of the user can write."""
+        os.makedirs(self.setup_folder, exist_ok=True)
+        planted = os.path.join(self.setup_folder, "version.dll")
+        with open(planted, "wb") as f:
+            f.write(b"planted")
+        return planted
+
+    def test_elevated_run_works_in_a_protected_folder_of_its_own(self):
+        path = self.write_package(self.assembled())
+        planted = self.plant()
+        # the arguments, what the setup program sees, the loader's exit code: attended 0 once the
+        # setup program ran, unattended the setup program's own (7)
+        cases = [((), None, None, 0), (("1", "D:\\target dir\\"), "1", "D:\\target dir\\", 7)]
+        folders = set()
+        for argv, autoi, pathi, code in cases:
+            with self.subTest(argv=argv):
+                if os.path.exists(self.report):
+                    os.remove(self.report)
+                run = self.run_loader(path, *argv, elevated=True)
+                self.assertEqual(run.returncode, code, run.stdout + run.stderr)
+                self.assertEqual(run.boxes, [])
+                seen = self.report_seen()
+                self.assertEqual(seen["elevated"], 1)
+                folder, name = seen["self"].rsplit("\\", 1)
+                self.assertEqual(name, "qSetup.exe")
+                root, setup = folder.rsplit("\\", 1)
+                self.assertEqual(setup, "setup")
+                parent, random_name = root.rsplit("\\", 1)
+                self.assertRegex(random_name, self.PROTECTED)
+                self.assertEqual(parent.lower(), winpath(self.temp).lower())
+                folders.add(random_name)
+                self.assertIn("config.xml", seen["beside"])
+                self.assertIn("uninstall.exe", seen["beside"])
+                self.assertNotIn("version.dll", seen["beside"])
+                config = bytes.fromhex(seen["config_hex"]).decode("utf-8")
+                self.assertRegex(config, r'<source path="%s"\s*/>' % re.escape(winpath(path)))
+                self.assertEqual((seen["KZQAUTOI"], seen["KZQPATHI"]), (autoi, pathi))
+                self.assertEqual(seen["cwd"].rstrip("\\").lower(), winpath(self.dir).lower())
+                # Removed once the setup program has ended; the user's folder untouched.
+                self.assertFalse(os.path.exists(os.path.join(self.temp, random_name)))
+                self.assertEqual(os.listdir(self.setup_folder), ["version.dll"])
+                with open(planted, "rb") as f:
+                    self.assertEqual(f.read(), b"planted")
+                self.assertNotIn("delete path is", run.stdout)
+        self.assertEqual(len(folders), 2)  # a new name every run
+        self.assertEqual(sorted(os.listdir(self.temp)), ["setup"])
+
+    def test_same_package_as_a_standard_user_uses_the_temp_setup_folder(self):
+        path = self.write_package(self.assembled())
+        self.plant()
+        run = self.run_loader(path, "1", "D:\\target")
+        self.assertEqual(run.returncode, 7, run.stdout + run.stderr)  # unattended: the setup program's
+        seen = self.report_seen()
+        self.assertEqual(seen["elevated"], 0)
+        self.assertEqual(seen["self"].lower(), (winpath(self.setup_folder) + "\\qSetup.exe").lower())
+        self.assertNotIn("version.dll", seen["beside"])  # the workspace was reset first
+        self.assertEqual((seen["KZQAUTOI"], seen["KZQPATHI"]), ("1", "D:\\target"))
+        self.assertTrue(os.path.isfile(os.path.join(self.setup_folder, "uninstall.exe")))
+
+    def test_broadcast_from_the_setup_program_is_answered(self):
+        # SendMessageW(HWND_BROADCAST, ...) waits for every top-level window,
+        # the hidden loader's too: a loader that waits without answering
+        # messages hangs both programs.
+        path = self.write_package(self.assembled())
+        for elevated in (False, True):
+            with self.subTest(elevated=elevated):
+                run = self.run_loader(path, env={"KELVANE_BROADCAST": "1"}, elevated=elevated)
+                self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+                seen = self.report_seen()
+                self.assertGreaterEqual(seen["broadcast_ms"], 0)
+                self.assertLess(seen["broadcast_ms"], 1000)
 
 
 class LargeEntries(LoaderCase):
@@ -683,7 +805,7 @@ class SetupFolderOnly(LoaderCase):
         before = tree(outside)
         os.symlink(outside, self.setup_folder)
         path = self.write_package(self.assembled())
-        for argv, code, boxes in (((), 255, ["Uncompress failed!"]), (("1", "C:\\target"), 24001 & 0xff, [])):
+        for argv, code, boxes in (((), 0xFFFFFFFF, ["Uncompress failed!"]), (("1", "C:\\target"), 24001, [])):
             with self.subTest(argv=argv):
                 run = self.run_loader(path, *argv)
                 self.assert_no_crash(run)
@@ -743,17 +865,16 @@ class Unattended(LoaderCase):
         environment.update(env or {})
         idle = settled_windows()
         seen = {}
-        command = [args.wine_run, args.build, args.exitcode] + (["--limited"] if limited else [])
-        with winrun.Program(command + [path, "1", "C:\\Program Files\\Product"], cwd=self.dir, env=environment,
-                            timeout=LOADER_TIMEOUT) as proc:
+        with winrun.Program(launched(path, "1", "C:\\Program Files\\Product", as_user=limited), cwd=self.dir,
+                            env=environment, timeout=LOADER_TIMEOUT) as proc:
             while proc.running():
                 for window in set(xdotool("search", "--onlyvisible", "--name", ".")) - idle - set(seen):
                     seen[window] = " ".join(xdotool("getwindowname", window) + xdotool("getwindowgeometry", window))
                 time.sleep(0.05)
-        stdout = proc.stdout.decode("utf-8", "replace")
-        found = re.search(r"exit code (\d+)", stdout)
-        self.assertIsNotNone(found, stdout + proc.stderr.decode("utf-8", "replace"))
-        return int(found.group(1)), stdout, proc.stderr.decode("utf-8", "replace"), seen
+        stdout, stderr = proc.stdout.decode("utf-8", "replace"), proc.stderr.decode("utf-8", "replace")
+        code = exit_code(stdout)
+        self.assertIsNotNone(code, stdout + stderr)
+        return code, stdout, stderr, seen
 
     def damaged_packages(self):
         good = self.assembled()

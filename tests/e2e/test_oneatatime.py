@@ -59,11 +59,17 @@ class Loader(winrun.Program):
             environment["KELVANE_HOLD"] = winpath(hold)
         if window:
             environment["KELVANE_WINDOW"] = window
-        super().__init__([e2e.args.wine_run, e2e.args.build, program, *argv], cwd=case.dir, env=environment,
+        # As a standard user: an elevated loader would not work in %TEMP%\setup.
+        super().__init__(e2e.launched(program, *argv, as_user=True), cwd=case.dir, env=environment,
                          timeout=timeout)
         # An unattended loader ends with its setup program's exit code (7), an attended one with 0.
         self.ending = 7 if len(argv) >= 2 else 0
         case.addCleanup(self.__exit__, None, None, None)
+
+    def wait(self):
+        """Waits for the end; returns the program's whole exit code."""
+        super().wait()
+        return e2e.exit_code(self.stdout.decode("utf-8", "replace"))
 
     def output(self):
         return self.stdout.decode("utf-8", "replace") + self.stderr.decode("utf-8", "replace")[-3000:]
@@ -130,7 +136,7 @@ class OneAtATime(LoaderCase):
                     until(lambda: window_state(OTHER_WINDOW) == 0, 60, "other program in front")
                 self.assertEqual(window_state(SETUP_WINDOW), 1)
                 second = Loader(self, package, report="second.json", timeout=10)
-                self.assertEqual(second.wait(), 255, second.output())
+                self.assertEqual(second.wait(), 0xFFFFFFFF, second.output())
                 self.assertRegex(second.output(), BUSY + r" \d+: brought its window forward, ending")
                 self.assertEqual(window_state(SETUP_WINDOW), 0)
                 self.assertIsNone(second.setup_started())

@@ -2,7 +2,6 @@
 signed with osslsigncode and a certificate that openssl makes for this run,
 installed by the loader like the unsigned ones. Shares the loader cases'
 harness (test_loader.py)."""
-import argparse
 import os
 import shutil
 import subprocess
@@ -179,8 +178,4 @@ def tearDownModule():
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    for name in ("build", "stub", "fakesetup", "closewindow", "windowstate", "exitcode", "uninstallicon", "wine-run"):
-        parser.add_argument("--" + name, required=True)
-    loader.args, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    loader.main()

@@ -16,6 +16,7 @@
 
 #include "package/datamd5.h"
 #include "package/layout.h"
+#include "platform/elevation.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "tests/support/scratch.h"
@@ -192,7 +193,9 @@ TEST_F(Worker, EntriesOutsideTheSetupFolderOrAliasingAnEarlierOneAreNotWritten) 
     EXPECT_EQ(extractsetup(writepackage(package(setup))), extraction::failed) << bad.name;
     EXPECT_EQ(extracted("setup\\qSetup.exe"), setup_[0].data) << bad.name;
     EXPECT_EQ(extracted("setup\\data\\nested\\blob.bin"), setup_[2].data) << bad.name;
-    if (!alias) EXPECT_FALSE(exists(bad.name)) << bad.name;
+    if (!alias) {
+      EXPECT_FALSE(exists(bad.name)) << bad.name;
+    }
   }
   std::vector<fs::direntry> around;
   ASSERT_TRUE(fs::listfolder(scratch_.path(), around));
@@ -233,8 +236,10 @@ TEST_F(Worker, ASetupFolderThatIsALinkIsNeverWrittenThrough) {
   std::string marker = scratch_.file("ran.txt");
   std::vector<entry> setup = {{"setup\\qSetup.exe", "#!/bin/sh\necho ran > '" + marker + "'\n"}};
   EXPECT_EQ(startup({writepackage(package(setup))}), 0);
-  EXPECT_EQ(testing::readbytes(marker), "ran\n");  // from a fresh setup folder
-  EXPECT_TRUE(fs::isfolder(scratch_.file("setup")));
+  EXPECT_EQ(testing::readbytes(marker), "ran\n");
+  // Unelevated, from a fresh setup folder in the link's place; as root, from a
+  // protected folder of its own, the user's link left as it was.
+  EXPECT_EQ(fs::kindof(scratch_.file("setup")), elevation::elevated() ? fs::pathkind::link : fs::pathkind::folder);
   std::vector<fs::direntry> left;
   ASSERT_TRUE(fs::listfolder(outside, left));
   EXPECT_EQ(left.size(), 3u);  // ".", ".." and the planted file, unchanged
@@ -284,13 +289,31 @@ TEST_F(Worker, UnattendedRunsEndWithTheSetupProgramsCodeOrTheirOwn) {
 // with no arguments in the loader's current folder, and awaited.
 TEST_F(Worker, HandOffRunsTheSetupProgramAndWaits) {
   std::string marker = scratch_.file("ran.txt");
-  std::vector<entry> setup = {{"setup\\QSETUP.EXE", "#!/bin/sh\necho \"$#:$(pwd)\" > '" + marker + "'\nexit 7\n"},
-                              {"setup\\config.xml", "<setup><source path=\"old\"/></setup>"}};
+  // The setup program records its arguments, its current folder, its own
+  // folder, and what lies beside it.
+  std::vector<entry> setup = {
+      {"setup\\QSETUP.EXE", "#!/bin/sh\nhere=$(dirname \"$0\")\n{ echo \"$#:$(pwd)\"; echo \"$here\"; ls \"$here\";"
+                             " cat \"$here/config.xml\"; } > '" + marker + "'\nexit 7\n"},
+      {"setup\\config.xml", "<setup><source path=\"old\"/></setup>"}};
   std::string path = writepackage(package(setup));
   EXPECT_EQ(startup({path}), 0);
-  EXPECT_EQ(testing::readbytes(marker), "0:" + fs::currentfolder() + "\n");
-  EXPECT_EQ(extracted("setup\\uninstall.exe"), setup[0].data);
-  EXPECT_NE(extracted("setup\\config.xml").find(path), std::string::npos);
+  std::string seen = testing::readbytes(marker);
+  std::string first = "0:" + fs::currentfolder() + "\n";
+  ASSERT_EQ(seen.substr(0, first.size()), first);
+  std::string folder = seen.substr(first.size(), seen.find('\n', first.size()) - first.size());
+  EXPECT_NE(seen.find("\nuninstall.exe\n"), std::string::npos) << seen;
+  EXPECT_NE(seen.find(path), std::string::npos) << seen;  // config.xml names the package
+  if (!elevation::elevated()) {
+    EXPECT_EQ(folder, scratch_.path() + "/setup");
+    EXPECT_EQ(extracted("setup\\uninstall.exe"), setup[0].data);
+    EXPECT_NE(extracted("setup\\config.xml").find(path), std::string::npos);
+  } else {
+    // Root: a protected folder of its own, gone once the setup program ended.
+    std::string root = folder.substr(0, folder.rfind('/'));
+    EXPECT_EQ(root.rfind(scratch_.path() + "/kelvane-", 0), 0u) << folder;
+    EXPECT_FALSE(fs::isfolder(root));
+    EXPECT_FALSE(fs::isfolder(scratch_.path() + "/setup"));
+  }
 }
 #endif
 

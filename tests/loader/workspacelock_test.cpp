@@ -6,14 +6,18 @@
 
 #include "platform/files.h"
 #include "platform/text.h"
+#include "platform/ui.h"
 #include "platform/userlock.h"
+#include "tests/support/scratch.h"
 
 #ifdef _WIN32
 #include <windows.h>
-#define currentprocess() GetCurrentProcessId()
+#include <sddl.h>
+#define ownprocessid() GetCurrentProcessId()
 #else
+#include <fcntl.h>
 #include <unistd.h>
-#define currentprocess() getpid()
+#define ownprocessid() getpid()
 #endif
 
 namespace kelvane {
@@ -56,7 +60,7 @@ TEST(WorkspaceLock, OneNamePerFolderWhateverItsSpelling) {
 #ifdef _WIN32
 // What the loader names its lock after: the temporary folder in its long form.
 TEST(WorkspaceLock, ShortSpellingOfAFolderReadsLong) {
-  std::u16string folder = fs::temppath() + u"Kelvane long folder name " + towide(std::to_string(currentprocess()));
+  std::u16string folder = fs::temppath() + u"Kelvane long folder name " + towide(std::to_string(ownprocessid()));
   ASSERT_TRUE(fs::makefolder(tonarrow(folder)));
   wchar_t shortform[MAX_PATH];
   DWORD n = GetShortPathNameW(reinterpret_cast<const wchar_t*>(folder.c_str()), shortform, MAX_PATH);
@@ -83,7 +87,7 @@ TEST(WorkspaceLock, HeldWorkspaceWaitsWhenUnattendedAndEndsWhenAttended) {
 // The platform's lock, within one process: another thread with its own handle
 // finds it held and learns who holds it, and takes it once it is given up.
 TEST(WorkspaceLock, TakenLockIsHeldForOthersUntilGivenUp) {
-  std::string name = "Kelvane-workspace-test-" + std::to_string(currentprocess());
+  std::string name = "Kelvane-workspace-test-" + std::to_string(ownprocessid());
   userlock::lock* mine = userlock::open(name);
   userlock::lock* theirs = userlock::open(name);
   ASSERT_TRUE(mine && theirs);
@@ -94,12 +98,90 @@ TEST(WorkspaceLock, TakenLockIsHeldForOthersUntilGivenUp) {
     return seen;
   };
   EXPECT_EQ(fromanotherthread(userlock::trytake), userlock::state::held);
-  EXPECT_EQ(userlock::holder(theirs), static_cast<unsigned long>(currentprocess()));
+  userlock::process holder = userlock::holder(theirs);
+  EXPECT_EQ(holder.id, static_cast<unsigned long>(ownprocessid()));
+  EXPECT_EQ(holder.created, userlock::currentprocess().created);
+  EXPECT_NE(holder.created, 0u);
+  EXPECT_TRUE(userlock::stillrunning(holder));
+  // The same id with another creation time is another process: never brought forward.
+  EXPECT_FALSE(userlock::stillrunning({holder.id, holder.created - 1}));
+  EXPECT_FALSE(ui::bringforward({holder.id, holder.created + 1}));
   userlock::close(mine);
   EXPECT_EQ(fromanotherthread(userlock::take), userlock::state::taken);
   userlock::close(theirs);
   fs::removefile(tonarrow(fs::temppath()) + name + ".lock");  // the POSIX lock's file
 }
+
+// A lock this process may not even open (on Windows an elevated holder's
+// mutex seen from an unelevated loader) is held, never "no lock": the loader
+// must not go on into a workspace another installation uses. It is free once
+// its holder has gone.
+TEST(WorkspaceLock, LockWeMayNotOpenIsHeld) {
+  std::string name = "Kelvane-workspace-denied-" + std::to_string(ownprocessid());
+#ifdef _WIN32
+  // Made by "another": owned by SYSTEM, with an access list that lets only
+  // SYSTEM in (wine grants an object's owner everything).
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:SYD:(A;;GA;;;SY)", SDDL_REVISION_1,
+                                                                   &attributes.lpSecurityDescriptor, nullptr));
+  std::u16string full = u"Local\\" + towide(name);
+  HANDLE theirs = CreateMutexExW(&attributes, reinterpret_cast<const wchar_t*>(full.c_str()),
+                                 CREATE_MUTEX_INITIAL_OWNER, SYNCHRONIZE | MUTEX_MODIFY_STATE);
+  LocalFree(attributes.lpSecurityDescriptor);
+  ASSERT_TRUE(theirs);
+  ASSERT_EQ(OpenMutexW(SYNCHRONIZE, FALSE, reinterpret_cast<const wchar_t*>(full.c_str())), nullptr);
+  ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  auto release = [&] { CloseHandle(theirs); };
+#else
+  if (geteuid() == 0) GTEST_SKIP() << "root opens any file: nothing is denied";
+  std::string path = tonarrow(fs::temppath()) + name + ".lock";
+  int made = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0);
+  ASSERT_GE(made, 0);
+  ::close(made);
+  auto release = [&] { fs::removefile(path); };
+#endif
+  userlock::lock* mine = userlock::open(name);
+  ASSERT_NE(mine, nullptr);
+  EXPECT_EQ(userlock::trytake(mine), userlock::state::held);
+  EXPECT_EQ(userlock::holder(mine).id, 0u);
+  release();
+  EXPECT_EQ(userlock::take(mine), userlock::state::taken);
+  EXPECT_EQ(userlock::holder(mine).id, static_cast<unsigned long>(ownprocessid()));
+  userlock::close(mine);
+#ifndef _WIN32
+  fs::removefile(path);
+#endif
+}
+
+#ifndef _WIN32
+// A link planted under the lock file's name is never opened through, whether
+// its target exists or not: the holder would truncate and write it.
+TEST(WorkspaceLock, LinkInPlaceOfTheLockFileIsNotFollowed) {
+  std::string name = "Kelvane-workspace-link-" + std::to_string(ownprocessid());
+  std::string path = tonarrow(fs::temppath()) + name + ".lock";
+  std::string target = path + ".target";
+  for (bool targetexists : {true, false}) {
+    if (targetexists) {
+      std::FILE* f = std::fopen(target.c_str(), "wb");
+      ASSERT_NE(f, nullptr);
+      std::fputs("keep", f);
+      std::fclose(f);
+    }
+    ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
+    userlock::lock* l = userlock::open(name);
+    if (l) userlock::close(l);
+    EXPECT_EQ(l, nullptr) << targetexists;
+    EXPECT_EQ(fs::kindof(path), fs::pathkind::link) << targetexists;
+    if (targetexists) {
+      EXPECT_EQ(testing::readbytes(target), "keep");
+    } else {
+      EXPECT_EQ(fs::kindof(target), fs::pathkind::missing);
+    }
+    fs::removefile(path);
+    fs::removefile(target);
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace kelvane

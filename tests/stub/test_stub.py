@@ -68,8 +68,10 @@ class Stub(unittest.TestCase):
         temp = os.path.join(self.dir, "temp")
         env = dict(os.environ, KELVANE_TEMP_DIR=temp)
         # The loader goes on to show its window and a message box about the
-        # meaningless payload; its first line is enough to tell the mode.
-        with winrun.Program([args.wine_run, args.build, package], cwd=self.dir, env=env, timeout=60) as proc:
+        # meaningless payload; its first line is enough to tell the mode. Run
+        # as a standard user: an elevated loader works in a folder of its own.
+        with winrun.Program([args.wine_run, args.build, args.exitcode, "--limited", winpath(package)], cwd=self.dir, env=env,
+                            timeout=60) as proc:
             while b"\n" not in proc.stdout and proc.running():
                 time.sleep(0.05)
             line = proc.stdout.decode("utf-8", "replace").split("\n")[0]
@@ -89,7 +91,7 @@ class Stub(unittest.TestCase):
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
-    for name in ["build", "stub", "spawnas", "objdump", "wine-run"]:
+    for name in ["build", "stub", "spawnas", "exitcode", "objdump", "wine-run"]:
         parser.add_argument("--" + name, required=True)
     args, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0], "-v", *rest])
