@@ -25,23 +25,6 @@ bool devicename(const std::string& name) {
          digit == "\xC2\xB3";
 }
 
-char16_t upper(char16_t c) {
-  if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
-  if (c == 0xFF) return 0x178;
-  if (c >= 0x100 && c <= 0x17F) {
-    // Pairs, capital first, shifted by one at U+0139-U+0148 and U+0179-U+017E.
-    bool shifted = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-    bool small = shifted ? (c % 2 == 0) : (c % 2 == 1);
-    if (c == 0x130 || c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
-    return small ? c - 1 : c;
-  }
-  if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return c - 0x20;  // Greek
-  if (c == 0x3C2) return 0x3A3;
-  if (c >= 0x430 && c <= 0x44F) return c - 0x20;  // Cyrillic
-  if (c >= 0x450 && c <= 0x45F) return c - 0x50;
-  return c;
-}
-
 void walk(const std::string& folder, unsigned codepage, treereport& report) {
   std::vector<fs::direntry> entries;
   if (!fs::listfolder(fs::nativepath(folder), entries)) return;
@@ -83,8 +66,7 @@ std::string windowsnamefault(const std::string& name) {
 std::string foldedcase(const std::string& name) {
   std::u16string wide = towide(name);
   if (wide.empty() && !name.empty()) return name;
-  for (char16_t& c : wide) c = upper(c);
-  return tonarrow(wide);
+  return tonarrow(foldname(wide));
 }
 
 void checktree(const std::string& folder, unsigned codepage, treereport& report) { walk(folder, codepage, report); }

@@ -20,9 +20,9 @@ namespace kelvane {
 // empty when it can. Case clashes need the other names: see checktree.
 std::string windowsnamefault(const std::string& name);
 
-// Windows' case-insensitive form of a name: upper case for ASCII, Latin-1,
-// Latin Extended-A, Greek and Cyrillic, the scripts where two names can differ
-// by case alone in practice. A name that is not valid UTF-8 is kept as it is.
+// Windows' case-insensitive form of a name, folded as `foldname` folds it
+// (the same rule that tells which setup archive entries name one file). A
+// name that is not valid UTF-8 is kept as it is.
 std::string foldedcase(const std::string& name);
 
 struct treereport {
