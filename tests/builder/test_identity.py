@@ -18,18 +18,9 @@ import zlib
 SUPPORT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support")
 sys.path.insert(0, SUPPORT)
 import winrun  # noqa: E402
+from test_builder import make_tree  # noqa: E402  the same folders as the builder tests
 
 args = None
-
-
-def make_tree(root, files, folders=()):
-    for name, data in files.items():
-        path = os.path.join(root, name)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
-    for folder in folders:
-        os.makedirs(os.path.join(root, folder), exist_ok=True)
 
 
 def bitmap_image(size, bits, seed):
