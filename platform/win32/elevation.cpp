@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/text.h"
 
 namespace kelvane::elevation {
 
@@ -118,11 +119,8 @@ std::u16string reachablepath(const std::u16string& given) {
 }
 
 std::u16string programpath() {
-  std::u16string path(32768, u'\0');
-  DWORD n = GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(path.data()), static_cast<DWORD>(path.size()));
-  if (n == 0 || n >= path.size()) return {};
-  path.resize(n);
-  return reachablepath(path);
+  std::string own = fs::ownexecutable();
+  return own.empty() ? std::u16string() : reachablepath(towide(own));
 }
 
 }  // namespace kelvane::elevation
